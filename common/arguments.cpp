@@ -1,0 +1,72 @@
+#include "arguments.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "error_report.hpp"
+
+namespace front {
+namespace {
+
+constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
+
+void requireRealFullDouble(const mxArray* array, const char* name) {
+    if (mxGetClassID(array) != mxDOUBLE_CLASS) raiseError(ErrorCode::wrongClass, name, "DOUBLE");
+    if (mxIsComplex(array)) raiseError(ErrorCode::complexValues, name);
+    // Sparse storage holds only the stored entries, not rows x cols values.
+    if (mxIsSparse(array)) raiseError(ErrorCode::sparseStorage, name);
+}
+
+}  // namespace
+
+MatrixArg::MatrixArg(const mxArray* array, const char* name) : array(array), name(name) {
+    requireRealFullDouble(array, name);
+    if (mxGetNumberOfDimensions(array) != 2) raiseError(ErrorCode::notMatrix, name);
+    const std::size_t m = mxGetM(array);
+    const std::size_t n = mxGetN(array);
+    if (m > static_cast<std::size_t>(int32Max) || n > static_cast<std::size_t>(int32Max))
+        raiseError(ErrorCode::tooLarge, name, int32Max);
+    data = static_cast<const double*>(mxGetData(array));
+    rows = static_cast<std::int32_t>(m);
+    cols = static_cast<std::int32_t>(n);
+}
+
+std::int32_t MatrixArg::requireRows(std::int32_t expected) const {
+    if (rows != expected) raiseError(ErrorCode::rowCount, name, expected, rows);
+    return rows;
+}
+
+void MatrixArg::requireFinite() const {
+    const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+    for (std::size_t i = 0; i < count; ++i)
+        if (!std::isfinite(data[i])) raiseError(ErrorCode::notFinite, name);
+}
+
+void MatrixArg::requireMinColumns(std::int32_t expected) const {
+    if (cols < expected) raiseError(ErrorCode::tooFewColumns, name, expected, cols);
+}
+
+double readScalar(const mxArray* array, const char* name) {
+    requireRealFullDouble(array, name);
+    if (mxGetNumberOfElements(array) != 1) raiseError(ErrorCode::notScalar, name);
+    return *static_cast<const double*>(mxGetData(array));
+}
+
+CommandName::CommandName(const mxArray* array) {
+    if (mxGetClassID(array) != mxCHAR_CLASS) return;
+    const mxChar* chars = mxGetChars(array);
+    const std::size_t count = mxGetNumberOfElements(array);
+    length_ = count < capacity ? count : capacity;
+    for (std::size_t i = 0; i < length_; ++i) {
+        const auto c = static_cast<unsigned>(chars[i]);
+        // Text outside ASCII cannot match a name; show it as '?' in messages.
+        text_[i] = c < 128 ? static_cast<char>(c) : '?';
+    }
+}
+
+bool CommandName::is(const char* name) const {
+    return std::strlen(name) == length_ && std::memcmp(text_, name, length_) == 0;
+}
+
+}  // namespace front

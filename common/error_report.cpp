@@ -1,0 +1,77 @@
+#include "error_report.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace front {
+namespace {
+
+constexpr ErrorMessage messages[] = {
+    {"argumentMissing", "Argument %s missing."},
+    {"notCommandString", "Argument %i (%s) must be non-empty row character string."},
+    {"wrongCommand", "Wrong command '%s'."},
+    {"initOutputs", "Exactly one output required during 'init'."},
+    {"inputCount", "There must be %i input argument(s) (not %i)."},
+    {"tooFewInputs", "There must be at least %i input argument(s) (not %i)."},
+    {"outputCount", "There must be %i output argument(s) (not %i)."},
+    {"badHandle", "Handle argument must be vector of %i uint8 elements."},
+    {"deadHandle", "Handle argument does not refer to a live object."},
+    {"unknownSubcommand", "Unknown subcmd %s."},
+    {"wrongClass", "Argument %s must be of %s class"},
+    {"complex", "Argument %s must not be complex."},
+    {"sparse", "Argument %s must not be sparse."},
+    {"notMatrix", "Argument %s must be matrix"},
+    {"tooLarge", "Argument %s has more than %i rows or columns."},
+    {"rowCount", "Argument %s must have %i rows (not %i)"},
+    {"notScalar", "Argument %s must be a scalar."},
+    {"notFinite", "Argument %s must not contain NaN or Inf."},
+    {"outOfRange", "Argument %s must be finite and between 0 and %i."},
+    {"tooFewColumns", "Argument %s must have at least %i columns (not %i)."},
+    {"columnMismatch", "Argument %s must have as many columns as %s (%i, not %i)."},
+    {"badCandidate", "Argument %s entry %i of column %i must be 0 (no candidate) or a number from 1 to %i."},
+    {"resultTooLarge", "A result of %i x %i elements is too large to allocate."},
+    {"outOfMemory", "Out of memory (%s)."},
+    {"exception", "%s"},
+};
+static_assert(sizeof(messages) / sizeof(messages[0]) == static_cast<std::size_t>(ErrorCode::count),
+              "every error code needs its message");
+
+char errorBuffer[errorBufferSize];
+char identifierBuffer[128];
+ErrorCode currentCode = ErrorCode::exception;
+
+void formatInto(ErrorCode code, std::va_list args) {
+    currentCode = code;
+    // vsnprintf always terminates and cuts after errorBufferSize - 1 characters.
+    std::vsnprintf(errorBuffer, errorBufferSize, errorMessage(code).text, args);
+}
+
+}  // namespace
+
+const ErrorMessage& errorMessage(ErrorCode code) { return messages[static_cast<std::size_t>(code)]; }
+
+void formatError(ErrorCode code, ...) {
+    std::va_list args;
+    va_start(args, code);
+    formatInto(code, args);
+    va_end(args);
+}
+
+void raiseError(ErrorCode code, ...) {
+    std::va_list args;
+    va_start(args, code);
+    formatInto(code, args);
+    va_end(args);
+    throw ModuleError{code};
+}
+
+const char* errorText() { return errorBuffer; }
+
+ErrorCode lastErrorCode() { return currentCode; }
+
+const char* errorIdentifier(const char* moduleName) {
+    std::snprintf(identifierBuffer, sizeof identifierBuffer, "%s:%s", moduleName, errorMessage(currentCode).id);
+    return identifierBuffer;
+}
+
+}  // namespace front

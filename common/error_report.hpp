@@ -1,0 +1,66 @@
+// Every error a module raises: one table of identifiers and message templates,
+// one routine that formats them. Nothing here calls the host, so the formatting
+// is tested in plain C++; the entry point hands the result to the host.
+#pragma once
+
+#include <cstddef>
+
+namespace front {
+
+enum class ErrorCode {
+    argumentMissing,
+    notCommandString,
+    wrongCommand,
+    initOutputs,
+    inputCount,
+    tooFewInputs,
+    outputCount,
+    badHandle,
+    deadHandle,
+    unknownSubcommand,
+    wrongClass,
+    complexValues,
+    sparseStorage,
+    notMatrix,
+    tooLarge,
+    rowCount,
+    notScalar,
+    notFinite,
+    outOfRange,
+    tooFewColumns,
+    columnMismatch,
+    badCandidate,
+    resultTooLarge,
+    outOfMemory,
+    exception,
+    count
+};
+
+struct ErrorMessage {
+    const char* id;    // identifier suffix: "<module>:<id>"
+    const char* text;  // printf-style template
+};
+
+const ErrorMessage& errorMessage(ErrorCode code);
+
+// Room for 512 characters and the terminating zero; longer messages are cut.
+constexpr std::size_t errorBufferSize = 513;
+
+// Thrown by raiseError; the message already sits in the error buffer.
+struct ModuleError {
+    ErrorCode code;
+};
+
+// Formats the message of `code` into the error buffer and remembers the code.
+void formatError(ErrorCode code, ...);
+
+// formatError, then throws ModuleError: a failed check never returns.
+[[noreturn]] void raiseError(ErrorCode code, ...);
+
+const char* errorText();
+ErrorCode lastErrorCode();
+
+// "<module>:<id>" of the last formatted error.
+const char* errorIdentifier(const char* moduleName);
+
+}  // namespace front

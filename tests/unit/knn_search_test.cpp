@@ -1,0 +1,166 @@
+#include "knn_search.hpp"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <vector>
+
+using tessary::knnSearch;
+using tessary::PointIndex;
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+struct Result {
+    std::vector<double> numbers, distances;
+};
+
+Result search(const PointIndex& index, const std::vector<double>& queries, int k) {
+    const int m = static_cast<int>(queries.size() / 3);
+    Result r{std::vector<double>(static_cast<std::size_t>(k) * m), std::vector<double>(static_cast<std::size_t>(k) * m)};
+    knnSearch(index, queries.data(), m, k, r.numbers.data(), r.distances.data());
+    return r;
+}
+
+// Points on a small integer grid, so that equal distances are common.
+std::vector<double> gridCloud(int n, int side, std::mt19937& rng) {
+    std::uniform_int_distribution<int> coordinate(0, side);
+    std::vector<double> points(3 * static_cast<std::size_t>(n));
+    for (auto& v : points) v = coordinate(rng);
+    return points;
+}
+
+std::vector<double> uniformCloud(int n, std::mt19937& rng) {
+    std::uniform_real_distribution<double> coordinate(-10.0, 10.0);
+    std::vector<double> points(3 * static_cast<std::size_t>(n));
+    for (auto& v : points) v = coordinate(rng);
+    return points;
+}
+
+double squaredDistance(const double* a, const double* b) {
+    const double d0 = a[0] - b[0], d1 = a[1] - b[1], d2 = a[2] - b[2];
+    return d0 * d0 + d1 * d1 + d2 * d2;
+}
+
+// Checks one query's column against brute force: distances exactly, numbers
+// as sets within each group of equal distance (the tree decides the order
+// among ties, and which tied points make the cut at the K-th slot).
+void expectMatchesBruteForce(const std::vector<double>& points, const double* query, int k, const double* numbers,
+                             const double* distances) {
+    const int n = static_cast<int>(points.size() / 3);
+    std::vector<double> all(n);
+    for (int p = 0; p < n; ++p) all[p] = squaredDistance(query, &points[3 * p]);
+    std::vector<int> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return all[a] < all[b]; });
+    const int filled = std::min(k, n);
+    for (int j = 0; j < filled; ++j) {
+        ASSERT_EQ(distances[j], all[order[j]]) << "slot " << j;
+        const int number = static_cast<int>(numbers[j]);
+        ASSERT_GE(number, 1);
+        ASSERT_LE(number, n);
+        ASSERT_EQ(all[number - 1], distances[j]) << "slot " << j << " names a point at another distance";
+    }
+    std::vector<double> chosen(numbers, numbers + filled);
+    std::sort(chosen.begin(), chosen.end());
+    ASSERT_TRUE(std::adjacent_find(chosen.begin(), chosen.end()) == chosen.end()) << "a point is reported twice";
+    for (int j = filled; j < k; ++j) {
+        ASSERT_EQ(numbers[j], 0.0);
+        ASSERT_EQ(distances[j], inf);
+    }
+}
+
+}  // namespace
+
+TEST(KnnSearch, MatchesBruteForceOverManySizesAndK) {
+    std::mt19937 rng(20261208);
+    for (int n : {1, 2, 5, 10, 11, 31, 200, 1500}) {
+        for (bool grid : {false, true}) {
+            const auto points = grid ? gridCloud(n, 4, rng) : uniformCloud(n, rng);
+            const PointIndex index(points.data(), n);
+            const auto queries = grid ? gridCloud(40, 4, rng) : uniformCloud(40, rng);
+            for (int k : {1, 3, 10, n, n + 3}) {
+                const auto r = search(index, queries, k);
+                for (int i = 0; i < 40; ++i)
+                    expectMatchesBruteForce(points, &queries[3 * i], k, &r.numbers[k * i], &r.distances[k * i]);
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+TEST(KnnSearch, KeepsTheTreeOrderAmongTies) {
+    std::mt19937 rng(7);
+    const auto points = gridCloud(3000, 3, rng);  // many duplicates and equal distances
+    const PointIndex index(points.data(), 3000);
+    const auto queries = gridCloud(200, 3, rng);
+    const int k = 12;
+    const auto r = search(index, queries, k);
+    for (int i = 0; i < 200; ++i) {
+        std::vector<Eigen::Index> numbers(k);
+        std::vector<double> distances(k);
+        nanoflann::KNNResultSet<double, Eigen::Index> plain(k);
+        plain.init(numbers.data(), distances.data());
+        index.tree().index->findNeighbors(plain, &queries[3 * i], nanoflann::SearchParams());
+        for (int j = 0; j < k; ++j) {
+            ASSERT_EQ(r.numbers[k * i + j], static_cast<double>(numbers[j] + 1));
+            ASSERT_EQ(r.distances[k * i + j], distances[j]);
+        }
+    }
+}
+
+TEST(KnnSearch, UnfilledSlotsReportZeroAndInfinity) {
+    const std::vector<double> points = {0, 0, 0, 1, 0, 0};
+    const PointIndex index(points.data(), 2);
+    const std::vector<double> queries = {0.9, 0, 0, std::nan(""), 0, 0};
+    const auto r = search(index, queries, 4);
+    EXPECT_EQ(r.numbers, (std::vector<double>{2, 1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(r.distances[0], squaredDistance(&queries[0], &points[3]));
+    EXPECT_EQ(r.distances[1], squaredDistance(&queries[0], &points[0]));
+    for (int j : {2, 3, 4, 5, 6, 7}) EXPECT_EQ(r.distances[j], inf);
+
+    const PointIndex empty(points.data(), 0);
+    const auto e = search(empty, queries, 3);
+    EXPECT_EQ(e.numbers, std::vector<double>(6, 0.0));
+    EXPECT_EQ(e.distances, std::vector<double>(6, inf));
+}
+
+TEST(KnnSearch, ZeroNeighboursAndZeroQueriesWriteNothing) {
+    const std::vector<double> points = {0, 0, 0};
+    const PointIndex index(points.data(), 1);
+    EXPECT_TRUE(search(index, {1, 2, 3}, 0).numbers.empty());
+    EXPECT_TRUE(search(index, {}, 5).numbers.empty());
+}
+
+TEST(KnnSearch, CopiesThePointsItIsGiven) {
+    std::vector<double> points = {0, 0, 0, 5, 5, 5};
+    const PointIndex index(points.data(), 2);
+    std::fill(points.begin(), points.end(), 100.0);
+    const auto r = search(index, {4, 4, 4}, 1);
+    EXPECT_EQ(r.numbers[0], 2.0);
+    EXPECT_EQ(r.distances[0], 3.0);
+}
+
+TEST(KnnSearch, ResultsDoNotDependOnTheNumberOfThreads) {
+    std::mt19937 rng(99);
+    const auto points = gridCloud(20000, 30, rng);
+    const PointIndex index(points.data(), 20000);
+    const auto queries = gridCloud(5000, 30, rng);
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    const auto one = search(index, queries, 7);
+    for (int threads : {2, 3, 4}) {
+        omp_set_num_threads(threads);
+        const auto many = search(index, queries, 7);
+        EXPECT_EQ(std::memcmp(one.numbers.data(), many.numbers.data(), one.numbers.size() * sizeof(double)), 0);
+        EXPECT_EQ(std::memcmp(one.distances.data(), many.distances.data(), one.distances.size() * sizeof(double)), 0);
+    }
+    omp_set_num_threads(saved);
+}
