@@ -145,11 +145,11 @@ extern "C" MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         failed = false;
     } catch (const ModuleError&) {
     } catch (const std::bad_alloc& e) {
-        formatError(ErrorCode::outOfMemory, e.what());
+        formatException(ErrorCode::outOfMemory, e.what(), thisModule.name);
     } catch (const std::exception& e) {
-        formatError(ErrorCode::exception, e.what());
+        formatException(ErrorCode::exception, e.what(), thisModule.name);
     } catch (const char* text) {
-        formatError(ErrorCode::exception, text);
+        formatException(ErrorCode::exception, text, thisModule.name);
     }
     if (failed) mexErrMsgIdAndTxt(errorIdentifier(thisModule.name), "%s", errorText());
 }

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace front {
 namespace {
@@ -55,6 +56,12 @@ void formatError(ErrorCode code, ...) {
     va_start(args, code);
     formatInto(code, args);
     va_end(args);
+}
+
+void formatException(ErrorCode code, const char* text, const char* moduleName) {
+    const std::size_t length = std::strlen(moduleName);
+    if (std::strncmp(text, moduleName, length) == 0 && std::strncmp(text + length, ": ", 2) == 0) text += length + 2;
+    formatError(code, text);
 }
 
 void raiseError(ErrorCode code, ...) {

@@ -54,6 +54,11 @@ struct ModuleError {
 // Formats the message of `code` into the error buffer and remembers the code.
 void formatError(ErrorCode code, ...);
 
+// The text of an exception caught at the entry point. The host prefixes
+// its own errors with the module's name, as it will prefix this message
+// again, so that prefix is dropped.
+void formatException(ErrorCode code, const char* text, const char* moduleName);
+
 // formatError, then throws ModuleError: a failed check never returns.
 [[noreturn]] void raiseError(ErrorCode code, ...);
 

@@ -4,13 +4,32 @@
 // thread-safe: nothing may allocate through here inside a parallel region.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <new>
+#include <thread>
 
 #include "mex.h"
 
 namespace {
 
+// The first allocation comes from the host's calling thread (a module's
+// static initialisation allocates nothing through here).
+const std::thread::id& hostThread() {
+    static const std::thread::id caller = std::this_thread::get_id();
+    return caller;
+}
+
+// A block taken or freed on a worker thread would corrupt the host's
+// allocator; stop at once rather than crash later somewhere else.
+void requireHostThread() {
+    if (std::this_thread::get_id() == hostThread()) return;
+    std::fputs("allocation through the host's allocator on a worker thread\n", stderr);
+    std::abort();
+}
+
 void* hostAllocate(std::size_t size) {
+    requireHostThread();
     void* block = mxMalloc(size == 0 ? 1 : size);
     if (block == nullptr) throw std::bad_alloc();
     mexMakeMemoryPersistent(block);
@@ -18,7 +37,9 @@ void* hostAllocate(std::size_t size) {
 }
 
 void hostRelease(void* block) noexcept {
-    if (block != nullptr) mxFree(block);
+    if (block == nullptr) return;
+    requireHostThread();
+    mxFree(block);
 }
 
 // Over-aligned blocks keep the host block's address just before the aligned

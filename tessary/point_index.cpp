@@ -5,7 +5,7 @@
 namespace tessary {
 namespace {
 
-Eigen::MatrixXd pointsAsRows(const double* points, std::int32_t count) {
+PointIndex::PointMatrix pointsAsRows(const double* points, std::int32_t count) {
     return Eigen::Map<const Eigen::Matrix<double, 3, Eigen::Dynamic>>(points, 3, count).transpose();
 }
 

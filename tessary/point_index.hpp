@@ -11,7 +11,10 @@ namespace tessary {
 
 class PointIndex {
 public:
-    using Tree = nanoflann::KDTreeEigenMatrixAdaptor<Eigen::MatrixXd, 3, nanoflann::metric_L2>;
+    // Three columns fixed at compile time: the tree then keeps its per-query
+    // distance vector on the stack, so a search never allocates.
+    using PointMatrix = Eigen::Matrix<double, Eigen::Dynamic, 3>;
+    using Tree = nanoflann::KDTreeEigenMatrixAdaptor<PointMatrix, 3, nanoflann::metric_L2>;
     static constexpr int leafSize = 10;
 
     // `points`: 3 x count, column-major; copied, never referred to afterwards.
@@ -24,8 +27,8 @@ public:
     const Tree& tree() const { return tree_; }
 
 private:
-    Eigen::MatrixXd pointMatrix;  // count x 3: one point per row
-    Tree tree_;                   // built over pointMatrix
+    PointMatrix pointMatrix;  // count x 3: one point per row
+    Tree tree_;               // built over pointMatrix
 };
 
 }  // namespace tessary

@@ -70,3 +70,12 @@ TEST(ErrorReport, EveryCodeHasADistinctIdentifierExceptTheSharedOnes) {
             EXPECT_STRNE(message.id, front::errorMessage(static_cast<ErrorCode>(b)).id);
     }
 }
+
+TEST(ErrorReport, HostPrefixOfACaughtExceptionIsDropped) {
+    front::formatException(ErrorCode::exception, "tessary: failed to allocate 8 bytes", "tessary");
+    EXPECT_STREQ(front::errorText(), "failed to allocate 8 bytes");
+    front::formatException(ErrorCode::outOfMemory, "tessary:x", "tessary");
+    EXPECT_STREQ(front::errorText(), "Out of memory (tessary:x).");
+    front::formatException(ErrorCode::exception, "corvane: other module", "tessary");
+    EXPECT_STREQ(front::errorText(), "corvane: other module");
+}
