@@ -29,7 +29,7 @@ constexpr ErrorMessage messages[] = {
     {"outOfRange", "Argument %s must be finite and between 0 and %i."},
     {"tooFewColumns", "Argument %s must have at least %i columns (not %i)."},
     {"columnMismatch", "Argument %s must have as many columns as %s (%i, not %i)."},
-    {"badCandidate", "Argument %s entry %i of column %i must be 0 (no candidate) or a number from 1 to %i."},
+    {"badCandidate", "Argument %s row %i column %i must be 0 (no candidate) or a Gaussian number from 1 to %i."},
     {"resultTooLarge", "A result of %i x %i elements is too large to allocate."},
     {"outOfMemory", "Out of memory (%s)."},
     {"exception", "%s"},

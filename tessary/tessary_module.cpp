@@ -6,7 +6,9 @@
 #include <memory>
 
 #include "arguments.hpp"
+#include "density_clusterer.hpp"
 #include "error_report.hpp"
+#include "gaussian_gate.hpp"
 #include "knn_search.hpp"
 #include "module.hpp"
 #include "point_index.hpp"
@@ -21,6 +23,7 @@ using front::raiseError;
 // Display names by argument position.
 constexpr const char* initNames[] = {"cmd", "pts"};
 constexpr const char* knnNames[] = {"cmd", "hnd", "subcmd", "points", "K"};
+constexpr const char* gateNames[] = {"cmd", "hnd", "subcmd", "points", "ids", "means", "covs", "mahal", "mahalUpper"};
 
 constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
 
@@ -67,8 +70,76 @@ void runKnnsearch(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArr
     plhs[1] = distances;
 }
 
+// The inputs shared by "kd" and "kd2", checked in argument order, then the
+// limits the gating loop relies on.
+GateQuery readGateQuery(int nrhs, int required, const mxArray* prhs[]) {
+    if (nrhs != required) raiseError(ErrorCode::inputCount, required, nrhs);
+    const MatrixArg points(prhs[3], gateNames[3]);
+    points.requireRows(3);
+    const MatrixArg ids(prhs[4], gateNames[4]);
+    ids.requireRows(3);
+    const MatrixArg means(prhs[5], gateNames[5]);
+    means.requireRows(3);
+    const MatrixArg covs(prhs[6], gateNames[6]);
+    covs.requireRows(9);
+    ids.requireMinColumns(points.cols);
+    if (covs.cols != means.cols) raiseError(ErrorCode::columnMismatch, covs.name, means.name, means.cols, covs.cols);
+    return {points.data, ids.data, points.cols, {means.data, covs.data, means.cols}};
+}
+
+void requireValidCandidates(const GateQuery& query) {
+    const std::int64_t bad = findInvalidCandidate(query);
+    if (bad >= 0)
+        raiseError(ErrorCode::badCandidate, gateNames[4], static_cast<int>(bad % candidatesPerPoint) + 1,
+                   static_cast<int>(bad / candidatesPerPoint) + 1, query.gaussians.count);
+}
+
+void requireAtMostOutputs(int allowed, int nlhs) {
+    if (nlhs > allowed) raiseError(ErrorCode::outputCount, allowed, nlhs);
+}
+
+std::uint8_t* maskOf(mxArray* logical) { return reinterpret_cast<std::uint8_t*>(mxGetLogicals(logical)); }
+
+void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    const GateQuery query = readGateQuery(nrhs, 9, prhs);
+    const double mahal = front::readScalar(prhs[7], gateNames[7]);
+    const double mahalUpper = front::readScalar(prhs[8], gateNames[8]);
+    requireAtMostOutputs(3, nlhs);
+    requireValidCandidates(query);
+
+    mxArray* in = mxCreateLogicalMatrix(1, static_cast<mwSize>(query.pointCount));
+    mxArray* inUpper = nlhs >= 2 ? mxCreateLogicalMatrix(1, static_cast<mwSize>(query.pointCount)) : nullptr;
+    const GaussianCache cache(query);
+    gateTwoLevel(query, cache, mahal, mahalUpper, maskOf(in), inUpper != nullptr ? maskOf(inUpper) : nullptr);
+    plhs[0] = in;
+    if (inUpper != nullptr) plhs[1] = inUpper;
+    if (nlhs < 3) return;
+
+    DensityClusterer clusterer(rejectedPoints(query.points, query.pointCount, maskOf(in)));
+    clusterer.run();
+    const auto& records = clusterer.pointList();
+    mxArray* labels = mxCreateDoubleMatrix(1, static_cast<mwSize>(records.size()), mxREAL);
+    double* out = mxGetPr(labels);
+    for (std::size_t k = 0; k < records.size(); ++k) out[k] = static_cast<double>(records[k].clusterId);
+    plhs[2] = labels;
+}
+
+void runKd2(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    const GateQuery query = readGateQuery(nrhs, 8, prhs);
+    const double mahal = front::readScalar(prhs[7], gateNames[7]);
+    requireAtMostOutputs(1, nlhs);
+    requireValidCandidates(query);
+
+    mxArray* in = mxCreateLogicalMatrix(1, static_cast<mwSize>(query.pointCount));
+    const GaussianCache cache(query);
+    gateStrict(query, cache, mahal, maskOf(in));
+    plhs[0] = in;
+}
+
 constexpr front::Subcommand subcommands[] = {
     {"knnsearch", runKnnsearch, true},
+    {"kd", runKd, false},
+    {"kd2", runKd2, false},
 };
 
 }  // namespace

@@ -6,9 +6,14 @@
 %!         "q = [randi([0 40], 3, 50000), rand(3, 50000) * 40];\n", ...
 %!         "evalc ('h = tessary (''init'', pts);');\n", ...
 %!         "[idx, d2] = tessary ('do', h, 'knnsearch', q, 6);\n", ...
-%!         "save ('-binary', getenv ('RESULT_FILE'), 'idx', 'd2');\n"];
+%!         "M = 5000; means = rand (3, M) * 40; covs = repmat ([0.3; 0.05; 0; 0.05; 0.2; 0; 0; 0; 0.1], 1, M);\n", ...
+%!         "covs(:, 1:7:end) = 0; covs(9, 2:11:end) = -1;\n", ...
+%!         "g = randi ([0 M], 3, columns (q)); means = q(:, 1:M) + 0.1; g(2, 1:M) = 1:M;\n", ...
+%!         "[in, up, labels] = tessary ('do', h, 'kd', q, g, means, covs, 1.5, 3);\n", ...
+%!         "in2 = tessary ('do', h, 'kd2', q, g, means, covs, 1.5);\n", ...
+%!         "save ('-binary', getenv ('RESULT_FILE'), 'idx', 'd2', 'in', 'up', 'labels', 'in2');\n"];
 %! files = {};
-%! for threads = [1 2 3]
+%! for threads = [1 2 4]
 %!   files{end+1} = [tempname() ".bin"];
 %!   [status, output] = run_octave (code, sprintf ("OMP_NUM_THREADS=%d RESULT_FILE=%s", threads, files{end}));
 %!   assert (status, 0, output);
@@ -16,6 +21,8 @@
 %! one = load (files{1});
 %! for k = 2:numel (files)
 %!   other = load (files{k});
-%!   assert (isequal (one.idx, other.idx) && isequal (one.d2, other.d2));
+%!   for f = fieldnames (one)'
+%!     assert (isequal (one.(f{1}), other.(f{1})), true, f{1});
+%!   endfor
 %! endfor
 %! cellfun (@delete, files);

@@ -1,0 +1,33 @@
+// Mahalanobis distance of a point to a 3-D Gaussian under a regularised
+// covariance, in single precision. Pure functions: no state, no allocation,
+// safe on every worker thread.
+#pragma once
+
+#include <Eigen/Core>
+#include <Eigen/Eigenvalues>
+#include <Eigen/LU>
+
+namespace tessary {
+
+using Matrix3 = Eigen::Matrix3f;
+using Vector3 = Eigen::Vector3f;
+
+// Eigenvalues below this fraction of the largest are raised to it.
+constexpr float eigenvalueFloorRatio = 1000000.0f;
+
+// The covariance as float32 from 9 doubles, column-major. Only the lower
+// triangle (positions 0, 1, 2, 4, 5, 8) is ever read.
+Matrix3 covarianceFrom(const double* covariance);
+Vector3 vectorFrom(const double* xyz);
+
+// Inverse of C after raising its small eigenvalues to the floor. All NaN
+// when the eigen-decomposition does not converge, so every distance under it
+// is NaN and fails every gate.
+Matrix3 regularizedInverse(const Matrix3& C);
+
+float mahalanobisDistance(const Vector3& point, const Vector3& mean, const Matrix3& covInv);
+
+// The whole kernel for one point and one Gaussian given as doubles.
+float gaussianDistance(const double* point, const double* mean, const double* covariance);
+
+}  // namespace tessary

@@ -1,0 +1,156 @@
+#include "density_clusterer.hpp"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "reference_algorithms.hpp"
+
+using namespace tessary;
+
+namespace {
+
+ClusterPoint at(float x, float y, float z) { return {x, y, z, 0, UNCLASSIFIED}; }
+
+std::vector<std::int32_t> labels(const std::vector<ClusterPoint>& list, std::int32_t* clusters = nullptr) {
+    DensityClusterer c(list);
+    c.run();
+    if (clusters != nullptr) *clusters = c.lastClusterId() + 1;
+    std::vector<std::int32_t> out;
+    for (const auto& r : c.pointList()) out.push_back(r.clusterId);
+    return out;
+}
+
+void expectSameAsLinearScan(const std::vector<ClusterPoint>& list) {
+    std::int32_t fast = 0, slow = 0;
+    EXPECT_EQ(labels(list, &fast), reference::dbscan(list, &slow));
+    EXPECT_EQ(fast, slow);
+}
+
+// Points on surfaces and in clumps, as a lidar scene looks at 0.75 m.
+std::vector<ClusterPoint> scene(int n, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(0, 1);
+    std::vector<ClusterPoint> list;
+    for (int i = 0; i < n; ++i) {
+        const float r = u(rng);
+        if (r < 0.4f)
+            list.push_back(at(40 * u(rng), 40 * u(rng), 0.05f * u(rng)));  // ground
+        else if (r < 0.7f)
+            list.push_back(at(10 + 2 * u(rng), 5 + 3 * u(rng), 2 * u(rng)));  // an object
+        else
+            list.push_back(at(60 * u(rng), 60 * u(rng), 10 * u(rng)));  // scattered
+    }
+    return list;
+}
+
+}  // namespace
+
+TEST(DensityClusterer, PartEdgeCases) {
+    EXPECT_TRUE(labels({}).empty());
+    std::int32_t clusters = -5;
+    labels({}, &clusters);
+    EXPECT_EQ(clusters, 0);
+
+    EXPECT_EQ(labels({at(0, 0, 0), at(0, 0, 0), at(0, 0, 0), at(0, 0, 0)}), std::vector<std::int32_t>(4, NOISE));
+    EXPECT_EQ(labels({at(0, 0, 0), at(0.1f, 0, 0), at(0, 0.1f, 0), at(0, 0, 0.1f), at(0.1f, 0.1f, 0.1f)}),
+              std::vector<std::int32_t>(5, 0));
+
+    std::vector<ClusterPoint> line;
+    for (int i = 0; i < 20; ++i) line.push_back(at(0.7f * i, 0, 0));
+    EXPECT_EQ(labels(line), std::vector<std::int32_t>(20, NOISE));
+}
+
+TEST(DensityClusterer, ClustersAreNumberedInOrderOfFormation) {
+    std::vector<ClusterPoint> list;
+    for (int i = 0; i < 5; ++i) list.push_back(at(10 + 0.1f * i, 0, 0));  // formed second
+    list.insert(list.begin(), at(0, 0, 0));
+    for (int i = 0; i < 4; ++i) list.push_back(at(0.1f * (i + 1), 0, 0));  // formed first: holds record 0
+    EXPECT_EQ(labels(list), (std::vector<std::int32_t>{0, 1, 1, 1, 1, 1, 0, 0, 0, 0}));
+}
+
+TEST(DensityClusterer, ExactlyEpsIsANeighbourAndNaNNeverIs) {
+    // 0.75 = sqrt(0.5625) exactly: four points at exactly eps from the first.
+    std::vector<ClusterPoint> list = {at(0, 0, 0), at(0.75f, 0, 0), at(-0.75f, 0, 0), at(0, 0.75f, 0), at(0, 0, -0.75f)};
+    EXPECT_EQ(labels(list)[0], 0);
+    list[4] = at(0, 0, std::nextafter(-0.75f, -1.0f));
+    EXPECT_EQ(labels(list), std::vector<std::int32_t>(5, NOISE));
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<ClusterPoint> dense(6, at(1, 1, 1));
+    dense.push_back(at(1, nan, 1));
+    const auto l = labels(dense);
+    EXPECT_EQ(l.back(), NOISE);
+    EXPECT_EQ(l[0], 0);
+}
+
+TEST(DensityClusterer, NoisePointReachedLaterJoinsTheCluster) {
+    // Record 0 has only three neighbours; the core group after it reaches it.
+    std::vector<ClusterPoint> list = {at(0, 0, 0)};
+    for (int i = 0; i < 3; ++i) list.push_back(at(0.7f, 0.01f * i, 0));
+    list.push_back(at(0.8f, 0, 0));
+    list.push_back(at(0.9f, 0, 0));
+    const auto l = labels(list);
+    EXPECT_EQ(l[0], 0);
+    for (auto v : l) EXPECT_NE(v, UNCLASSIFIED);
+    expectSameAsLinearScan(list);
+}
+
+TEST(DensityClusterer, BorderPointKeepsTheFirstCluster) {
+    // The middle point reaches only the innermost point of each group.
+    const float offsets[] = {0.74f, 0.76f, 0.77f, 0.78f, 0.79f};
+    std::vector<ClusterPoint> list;
+    for (float x : offsets) list.push_back(at(-x, 0, 0));
+    for (float x : offsets) list.push_back(at(x, 0, 0));
+    list.push_back(at(0, 0, 0));
+    const auto l = labels(list);
+    EXPECT_EQ(l.back(), 0);
+    EXPECT_EQ(l[5], 1);
+    expectSameAsLinearScan(list);
+}
+
+TEST(DensityClusterer, MatchesTheLinearScanOnRandomScenes) {
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) expectSameAsLinearScan(scene(3000, seed));
+}
+
+TEST(DensityClusterer, MatchesTheLinearScanOnAdversarialSets) {
+    std::mt19937 rng(77);
+    std::uniform_int_distribution<int> grid(0, 6);
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+
+    // Lattice of spacing 0.75: countless pairs at exactly eps, and duplicates.
+    std::vector<ClusterPoint> lattice;
+    for (int i = 0; i < 1500; ++i) lattice.push_back(at(0.75f * grid(rng), 0.75f * grid(rng), 0.75f * grid(rng)));
+    expectSameAsLinearScan(lattice);
+
+    // Thousands of points in one cell.
+    std::uniform_real_distribution<float> tiny(0, 0.01f);
+    std::vector<ClusterPoint> clump;
+    for (int i = 0; i < 2500; ++i) clump.push_back(at(tiny(rng), tiny(rng), tiny(rng)));
+    expectSameAsLinearScan(clump);
+
+    // Non-finite, huge and cell-boundary coordinates mixed into a scene.
+    std::vector<ClusterPoint> mixed = scene(1500, 3);
+    const float specials[] = {nan, inf, -inf, 3.0e38f, -3.0e38f, 1e20f, 1e20f, 0.8f, 1.6f, -0.8f, 0.7999999f};
+    std::uniform_int_distribution<int> which(0, 10), coordinate(0, 2), row(0, 1499);
+    for (int k = 0; k < 300; ++k) {
+        ClusterPoint& p = mixed[row(rng)];
+        (&p.x)[coordinate(rng)] = specials[which(rng)];
+    }
+    for (int k = 0; k < 6; ++k) mixed.push_back(at(1e20f, 1e20f, -3e38f));  // a cluster out there
+    expectSameAsLinearScan(mixed);
+}
+
+TEST(DensityClusterer, LabelsDoNotDependOnTheNumberOfThreads) {
+    const auto list = scene(40000, 11);
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    const auto one = labels(list);
+    omp_set_num_threads(3);
+    EXPECT_EQ(one, labels(list));
+    omp_set_num_threads(saved);
+}

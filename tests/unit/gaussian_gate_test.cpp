@@ -1,0 +1,142 @@
+#include "gaussian_gate.hpp"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "reference_algorithms.hpp"
+
+using namespace tessary;
+
+namespace {
+
+// A random Gaussian set with the degenerate kinds mixed in: flat, negative,
+// all-zero and NaN covariances, and rotated full ones.
+struct Scene {
+    std::vector<double> points, ids, means, covs;
+    std::int32_t n, m;
+
+    GateQuery query() const { return {points.data(), ids.data(), n, {means.data(), covs.data(), m}}; }
+};
+
+Scene randomScene(std::int32_t n, std::int32_t m, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(-1, 1);
+    std::uniform_int_distribution<int> kind(0, 9), pick(0, m);
+    Scene s{{}, {}, {}, {}, n, m};
+    for (std::int32_t g = 0; g < m; ++g) {
+        for (int c = 0; c < 3; ++c) s.means.push_back(5 * u(rng));
+        double a[6];
+        for (double& v : a) v = u(rng);
+        double c[9];
+        for (int r = 0; r < 3; ++r)
+            for (int q = 0; q < 3; ++q) c[r + 3 * q] = a[r] * a[q] + 0.5 * a[3 + r] * a[3 + q];
+        switch (kind(rng)) {
+            case 0: for (double& v : c) v = 0; break;                          // all zero
+            case 1: c[8] = -std::fabs(c[8]) - 0.1; break;                        // a negative eigenvalue
+            case 2: c[4] = std::nan(""); break;                                 // NaN
+            case 3: c[0] = c[4] = 1, c[1] = c[2] = c[5] = c[8] = 0; break;      // flat
+            default: c[0] += 0.05, c[4] += 0.05, c[8] += 0.05; break;           // full rank
+        }
+        s.covs.insert(s.covs.end(), c, c + 9);
+    }
+    for (std::int32_t i = 0; i < n; ++i) {
+        const std::int32_t g = pick(rng) % m;
+        for (int c = 0; c < 3; ++c) s.points.push_back(s.means[3 * g + c] + 2 * u(rng));
+        for (int j = 0; j < 3; ++j) {
+            const int id = pick(rng);  // 0: no candidate
+            s.ids.push_back(j == 0 && id > 0 ? g + 1 + 0.5 * (u(rng) > 0) : id);
+        }
+    }
+    return s;
+}
+
+struct Masks {
+    std::vector<std::uint8_t> in, inUpper, strict;
+};
+
+Masks gate(const Scene& s, double mahal, double mahalUpper) {
+    const GateQuery q = s.query();
+    const GaussianCache cache(q);
+    Masks r{std::vector<std::uint8_t>(s.n), std::vector<std::uint8_t>(s.n), std::vector<std::uint8_t>(s.n)};
+    gateTwoLevel(q, cache, mahal, mahalUpper, r.in.data(), r.inUpper.data());
+    gateStrict(q, cache, mahal, r.strict.data());
+    return r;
+}
+
+}  // namespace
+
+TEST(GaussianGate, CachedInversesGiveTheMasksOfThePerPairKernel) {
+    for (std::uint32_t seed : {1u, 2u, 3u, 4u}) {
+        const Scene s = randomScene(4000, 300, seed);
+        for (auto [mahal, upper] : {std::pair{1.0, 2.0}, {2.0, 1.0}, {0.5, 3.0}, {3.0, 3.0}}) {
+            const Masks fast = gate(s, mahal, upper);
+            Masks ref;
+            reference::gatePerPair(s.query(), mahal, upper, ref.in, ref.inUpper, ref.strict);
+            EXPECT_EQ(fast.in, ref.in) << "seed " << seed;
+            EXPECT_EQ(fast.inUpper, ref.inUpper) << "seed " << seed;
+            EXPECT_EQ(fast.strict, ref.strict) << "seed " << seed;
+        }
+    }
+}
+
+TEST(GaussianGate, FirstCandidateThatPassesEitherGateDecides) {
+    // Distances along x under diag(1, 1, 1) are |x - mean|.
+    const std::vector<double> means = {1.5, 0, 0, 0.5, 0, 0, 3, 0, 0};
+    std::vector<double> covs;
+    for (int g = 0; g < 3; ++g) covs.insert(covs.end(), {1, 0, 0, 0, 1, 0, 0, 0, 1});
+    const std::vector<double> points = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<double> ids = {1, 2, 3, 3, 3, 2, 3, 3, 3};  // (1.5, 0.5, 3), (3, 3, 0.5), (3, 3, 3)
+    const GateQuery q{points.data(), ids.data(), 3, {means.data(), covs.data(), 3}};
+    const GaussianCache cache(q);
+    std::vector<std::uint8_t> in(3), up(3), strict(3);
+    gateTwoLevel(q, cache, 1, 2, in.data(), up.data());
+    gateStrict(q, cache, 1, strict.data());
+    EXPECT_EQ(in, (std::vector<std::uint8_t>{0, 1, 0}));
+    EXPECT_EQ(up, (std::vector<std::uint8_t>{1, 1, 0}));
+    EXPECT_EQ(strict, (std::vector<std::uint8_t>{1, 1, 0}));
+    const auto rejected = rejectedPoints(points.data(), 3, in.data());
+    ASSERT_EQ(rejected.size(), 2u);
+    EXPECT_EQ(rejected[0].clusterId, UNCLASSIFIED);
+    EXPECT_EQ(rejected[0].reserved, 0);
+}
+
+TEST(GaussianGate, CandidateNumbersAndTheirLimits) {
+    EXPECT_EQ(candidateNumber(1), 0);
+    EXPECT_EQ(candidateNumber(2.9), 1);
+    EXPECT_EQ(candidateNumber(0), -1);
+    EXPECT_EQ(candidateNumber(0.5), 0);
+    std::vector<double> ids = {1, 2, 0, 0.5, 2.99, -0.5};
+    const std::vector<double> none;
+    GateQuery q{none.data(), ids.data(), 2, {none.data(), none.data(), 2}};
+    EXPECT_EQ(findInvalidCandidate(q), -1);
+    for (double bad : {3.0, -1.0, std::nan(""), 1e300, -1e300, std::numeric_limits<double>::infinity()}) {
+        ids[4] = bad;
+        EXPECT_EQ(findInvalidCandidate(q), 4) << bad;
+    }
+    ids[4] = 1;
+    q.gaussians.count = 0;  // no Gaussian at all: only "no candidate" entries are valid
+    EXPECT_EQ(findInvalidCandidate(q), 0);
+    ids = {0, -0.5, 0.99, 0, 0, 0};
+    EXPECT_EQ(findInvalidCandidate(q), 2);
+    q.pointCount = 0;
+    EXPECT_EQ(findInvalidCandidate(q), -1);
+}
+
+TEST(GaussianGate, MasksDoNotDependOnTheNumberOfThreads) {
+    const Scene s = randomScene(50000, 2000, 9);
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    const Masks one = gate(s, 1.5, 3);
+    for (int threads : {2, 4}) {
+        omp_set_num_threads(threads);
+        const Masks many = gate(s, 1.5, 3);
+        EXPECT_EQ(one.in, many.in);
+        EXPECT_EQ(one.inUpper, many.inUpper);
+        EXPECT_EQ(one.strict, many.strict);
+    }
+    omp_set_num_threads(saved);
+}

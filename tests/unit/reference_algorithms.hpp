@@ -1,0 +1,87 @@
+// The plain algorithms the fast paths must agree with bit for bit: the
+// gate evaluating the whole kernel per (point, candidate) pair, and DBSCAN
+// with linear-scan region queries.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "density_clusterer.hpp"
+#include "gaussian_gate.hpp"
+#include "gaussian_kernel.hpp"
+
+namespace reference {
+
+using tessary::ClusterPoint;
+
+// Per point: `in`, `inUpper`, both from the two-level gate.
+inline void gatePerPair(const tessary::GateQuery& q, double mahal, double mahalUpper, std::vector<std::uint8_t>& in,
+                        std::vector<std::uint8_t>& inUpper, std::vector<std::uint8_t>& strict) {
+    in.assign(q.pointCount, 0);
+    inUpper.assign(q.pointCount, 0);
+    strict.assign(q.pointCount, 0);
+    for (std::int32_t i = 0; i < q.pointCount; ++i) {
+        const double* p = q.points + 3 * i;
+        bool decided = false;
+        for (int j = 0; j < 3; ++j) {
+            const std::int32_t g = tessary::candidateNumber(q.ids[3 * i + j]);
+            const double d = g < 0 ? std::nan("")
+                                   : static_cast<double>(tessary::gaussianDistance(p, q.gaussians.means + 3 * g,
+                                                                                   q.gaussians.covariances + 9 * g));
+            if (!decided) {
+                if (mahal > d) {
+                    in[i] = inUpper[i] = 1;
+                    decided = true;
+                } else if (mahalUpper > d) {
+                    inUpper[i] = 1;
+                    decided = true;
+                }
+            }
+            if (mahal > d) strict[i] = 1;
+        }
+    }
+}
+
+inline std::vector<std::int32_t> regionQuery(const std::vector<ClusterPoint>& list, std::int32_t p) {
+    std::vector<std::int32_t> result;
+    const float eps = 0.75f;
+    for (std::int32_t i = 0; i < static_cast<std::int32_t>(list.size()); ++i) {
+        if (i == p) continue;
+        const float dx = list[p].x - list[i].x, dy = list[p].y - list[i].y, dz = list[p].z - list[i].z;
+        const float s = (dy * dy + dx * dx) + dz * dz;
+        const float d = static_cast<float>(std::sqrt(static_cast<double>(s)));
+        if (eps >= d) result.push_back(i);
+    }
+    return result;
+}
+
+// Labels of the linear-scan DBSCAN, and the number of clusters.
+inline std::vector<std::int32_t> dbscan(std::vector<ClusterPoint> list, std::int32_t* clusters = nullptr) {
+    const std::uint32_t minPts = 5;
+    std::int32_t last = -1;
+    for (std::int32_t i = 0; i < static_cast<std::int32_t>(list.size()); ++i) {
+        if (list[i].clusterId != tessary::UNCLASSIFIED) continue;
+        std::vector<std::int32_t> seeds = regionQuery(list, i);
+        if (seeds.size() + 1 < minPts) {
+            list[i].clusterId = tessary::NOISE;
+            continue;
+        }
+        list[i].clusterId = ++last;
+        while (!seeds.empty()) {
+            const std::int32_t c = seeds.back();
+            seeds.pop_back();
+            if (list[c].clusterId == tessary::NOISE) list[c].clusterId = last;
+            if (list[c].clusterId != tessary::UNCLASSIFIED) continue;
+            list[c].clusterId = last;
+            const std::vector<std::int32_t> nb = regionQuery(list, c);
+            if (nb.size() + 1 >= minPts) seeds.insert(seeds.end(), nb.begin(), nb.end());
+        }
+    }
+    if (clusters != nullptr) *clusters = last + 1;
+    std::vector<std::int32_t> labels;
+    for (const auto& r : list) labels.push_back(r.clusterId);
+    return labels;
+}
+
+}  // namespace reference
