@@ -2,25 +2,36 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 
 namespace tessary {
 namespace {
 
-// Wider than eps with a margin, so that every pair within eps after float32
-// rounding lies in the same or in adjacent cells.
-constexpr double cellSize = 0.8;
-// Cells beyond this are merged into the outermost one; the exact distance
-// test still decides, only the grid gets coarser out there.
-constexpr double cellLimit = 4.0e18;
+// Cell side: any two records in one cell are closer than eps even after
+// float32 rounding (the cell diagonal is 0.9999 eps), so a cell's records
+// are all neighbours of one another; neighbours lie at most two cells apart.
+constexpr double cellSide = 0.75 / 1.7320508075688772 * 0.9999;
+
+// Box tests decide for a whole cell at once only with a margin far above the
+// float32 rounding of a distance (a few parts in 10^7).
+constexpr double eps2 = 0.5625;
+constexpr double surelyOutside = eps2 * (1 + 1e-5);
+constexpr double surelyInside = eps2 * (1 - 1e-5);
+
+// Coordinates this large are integers spaced far more than eps apart: two
+// records can be neighbours only where such a coordinate is equal, so it is
+// keyed by its bits, beyond the range of every ordinary cell.
+constexpr double farCoordinate = 1125899906842624.0;  // 2^50
+constexpr std::int64_t farKeyBase = std::int64_t{1} << 61;
 
 // The largest s with sqrt(s), rounded to float32, at most eps. The rounded
-// square root is monotonic, so comparing s with it is the same test as
-// comparing the rounded distance with eps.
+// square root is monotonic, so s <= squaredLimit is the same test as the
+// rounded distance being at most eps.
 float computeSquaredLimit() {
-    float s = DensityClusterer::eps * DensityClusterer::eps;
     auto within = [](float v) { return DensityClusterer::eps >= static_cast<float>(std::sqrt(static_cast<double>(v))); };
+    float s = DensityClusterer::eps * DensityClusterer::eps;
     while (!within(s)) s = std::nextafter(s, 0.0f);
     while (within(std::nextafter(s, std::numeric_limits<float>::infinity())))
         s = std::nextafter(s, std::numeric_limits<float>::infinity());
@@ -29,50 +40,62 @@ float computeSquaredLimit() {
 
 const float squaredLimit = computeSquaredLimit();
 
-std::int64_t cellCoordinate(float v) {
-    const double c = std::floor(static_cast<double>(v) / cellSize);
-    return static_cast<std::int64_t>(std::max(-cellLimit, std::min(cellLimit, c)));
+std::int64_t axisKey(float v) {
+    if (std::fabs(static_cast<double>(v)) < farCoordinate)
+        return static_cast<std::int64_t>(std::floor(static_cast<double>(v) / cellSide));
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return farKeyBase + bits;
 }
 
 bool isFinite(const ClusterPoint& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
 
-std::uint64_t hashCell(std::int64_t x, std::int64_t y, std::int64_t z) {
-    std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ull;
-    h ^= static_cast<std::uint64_t>(y) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
-    h ^= static_cast<std::uint64_t>(z) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
-    return h ^ (h >> 29);
+std::size_t hashColumn(std::int64_t x, std::int64_t y) {
+    std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(y) * 0xC2B2AE3D27D4EB4Full;
+    return static_cast<std::size_t>(h ^ (h >> 31));
+}
+
+double axisGap(double low, double high, double v) { return std::max({low - v, v - high, 0.0}); }
+double axisReach(double low, double high, double v) { return std::max(v - low, high - v); }
+
+template <typename Coordinates>
+double minSquared(const double* low, const double* high, const Coordinates& p) {
+    const double gx = axisGap(low[0], high[0], p.x), gy = axisGap(low[1], high[1], p.y), gz = axisGap(low[2], high[2], p.z);
+    return gx * gx + gy * gy + gz * gz;
+}
+
+template <typename Coordinates>
+double maxSquared(const double* low, const double* high, const Coordinates& p) {
+    const double rx = axisReach(low[0], high[0], p.x), ry = axisReach(low[1], high[1], p.y), rz = axisReach(low[2], high[2], p.z);
+    return rx * rx + ry * ry + rz * rz;
 }
 
 }  // namespace
 
 bool areNeighbours(const ClusterPoint& a, const ClusterPoint& b) {
     const float dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-    const float s = (dy * dy + dx * dx) + dz * dz;
-    return s <= squaredLimit;
+    return (dy * dy + dx * dx) + dz * dz <= squaredLimit;
 }
 
 DensityClusterer::DensityClusterer(std::vector<ClusterPoint> points)
     : pointList_(std::move(points)), pointCount_(static_cast<std::int32_t>(pointList_.size())) {}
 
+bool DensityClusterer::neighbours(const GridPoint& a, const GridPoint& b) const {
+    const float dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
+    return (dy * dy + dx * dx) + dz * dz <= squaredLimit;
+}
+
 void DensityClusterer::run() {
     buildGrid();
     markCorePoints();
-    stack_.reserve(static_cast<std::size_t>(pointCount_));
-    lastClusterId_ = -1;
-    for (std::int32_t i = 0; i < pointCount_; ++i) {
-        if (pointList_[i].clusterId != UNCLASSIFIED) continue;
-        if (!core_[i]) {
-            pointList_[i].clusterId = NOISE;  // a cluster formed later may still take it
-            continue;
-        }
-        pointList_[i].clusterId = ++lastClusterId_;
-        expandCluster(i);
-    }
+    linkCoreCells();
+    numberClusters();
+    labelPoints();
 }
 
 void DensityClusterer::buildGrid() {
     struct Keyed {
-        Cell cell;
+        Key key;
         std::int32_t index;
     };
     std::vector<Keyed> keyed;
@@ -80,106 +103,196 @@ void DensityClusterer::buildGrid() {
     for (std::int32_t i = 0; i < pointCount_; ++i) {
         const ClusterPoint& p = pointList_[i];
         // A record with a NaN or infinite coordinate is at a NaN or infinite
-        // distance from every record: it belongs to no cell.
-        if (isFinite(p)) keyed.push_back({{cellCoordinate(p.x), cellCoordinate(p.y), cellCoordinate(p.z)}, i});
+        // distance from every record: it is in no cell and stays NOISE.
+        if (isFinite(p)) keyed.push_back({{axisKey(p.x), axisKey(p.y), axisKey(p.z)}, i});
     }
     std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.cell.x != b.cell.x) return a.cell.x < b.cell.x;
-        if (a.cell.y != b.cell.y) return a.cell.y < b.cell.y;
-        if (a.cell.z != b.cell.z) return a.cell.z < b.cell.z;
+        if (a.key.x != b.key.x) return a.key.x < b.key.x;
+        if (a.key.y != b.key.y) return a.key.y < b.key.y;
+        if (a.key.z != b.key.z) return a.key.z < b.key.z;
         return a.index < b.index;
     });
-
-    cellOf_.assign(static_cast<std::size_t>(pointCount_), -1);
     sorted_.resize(keyed.size());
-    std::vector<Cell> cells;
+    cellKey_.clear();
     cellStart_.clear();
     for (std::size_t k = 0; k < keyed.size(); ++k) {
-        const Cell& c = keyed[k].cell;
-        if (cells.empty() || c.x != cells.back().x || c.y != cells.back().y || c.z != cells.back().z) {
-            cells.push_back(c);
+        const Key& key = keyed[k].key;
+        if (cellKey_.empty() || key.x != cellKey_.back().x || key.y != cellKey_.back().y || key.z != cellKey_.back().z) {
+            cellKey_.push_back(key);
             cellStart_.push_back(static_cast<std::int32_t>(k));
         }
         const ClusterPoint& p = pointList_[keyed[k].index];
         sorted_[k] = {p.x, p.y, p.z, keyed[k].index};
-        cellOf_[keyed[k].index] = static_cast<std::int32_t>(cells.size() - 1);
     }
     cellStart_.push_back(static_cast<std::int32_t>(keyed.size()));
+    buildColumns();
+}
 
-    // Open-addressing table from cell coordinates to cell number.
+void DensityClusterer::buildColumns() {
     std::size_t slots = 16;
-    while (slots < 2 * cells.size()) slots *= 2;
-    std::vector<std::int32_t> table(slots, -1);
-    auto slotOf = [&](std::int64_t x, std::int64_t y, std::int64_t z) {
-        std::size_t s = hashCell(x, y, z) & (slots - 1);
-        while (table[s] >= 0) {
-            const Cell& c = cells[table[s]];
-            if (c.x == x && c.y == y && c.z == z) break;
-            s = (s + 1) & (slots - 1);
-        }
-        return s;
-    };
-    for (std::size_t c = 0; c < cells.size(); ++c) table[slotOf(cells[c].x, cells[c].y, cells[c].z)] = static_cast<std::int32_t>(c);
-
-    aroundStart_.assign(1, 0);
-    around_.clear();
-    for (const Cell& c : cells) {
-        for (std::int64_t dx = -1; dx <= 1; ++dx)
-            for (std::int64_t dy = -1; dy <= 1; ++dy)
-                for (std::int64_t dz = -1; dz <= 1; ++dz) {
-                    const std::int32_t found = table[slotOf(c.x + dx, c.y + dy, c.z + dz)];
-                    if (found >= 0) around_.push_back(found);
-                }
-        aroundStart_.push_back(static_cast<std::int32_t>(around_.size()));
+    while (slots < 2 * cellKey_.size()) slots *= 2;
+    columns_.assign(slots, Column{0, 0, -1, -1});
+    const std::int32_t cells = static_cast<std::int32_t>(cellKey_.size());
+    for (std::int32_t c = 0; c < cells;) {
+        std::int32_t end = c + 1;
+        while (end < cells && cellKey_[end].x == cellKey_[c].x && cellKey_[end].y == cellKey_[c].y) ++end;
+        std::size_t s = hashColumn(cellKey_[c].x, cellKey_[c].y) & (slots - 1);
+        while (columns_[s].first >= 0) s = (s + 1) & (slots - 1);
+        columns_[s] = {cellKey_[c].x, cellKey_[c].y, c, end};
+        c = end;
     }
 }
 
-template <typename Visit>
-void DensityClusterer::forEachNeighbour(std::int32_t index, Visit visit) const {
-    const std::int32_t cell = cellOf_[index];
-    if (cell < 0) return;
-    const ClusterPoint& p = pointList_[index];
-    for (std::int32_t a = aroundStart_[cell]; a < aroundStart_[cell + 1]; ++a) {
-        const std::int32_t c = around_[a];
-        for (std::int32_t k = cellStart_[c]; k < cellStart_[c + 1]; ++k) {
-            const GridPoint& q = sorted_[k];
-            if (q.index == index) continue;
-            const float dx = p.x - q.x, dy = p.y - q.y, dz = p.z - q.z;
-            if ((dy * dy + dx * dx) + dz * dz <= squaredLimit && !visit(q.index)) return;
+int DensityClusterer::nearCells(std::int32_t cell, bool laterOnly, NearCells& out) const {
+    const Key& key = cellKey_[cell];
+    const std::size_t mask = columns_.size() - 1;
+    int count = 0;
+    for (std::int64_t dx = laterOnly ? 0 : -2; dx <= 2; ++dx) {
+        for (std::int64_t dy = (laterOnly && dx == 0) ? 0 : -2; dy <= 2; ++dy) {
+            const std::int64_t x = key.x + dx, y = key.y + dy;
+            std::size_t s = hashColumn(x, y) & mask;
+            while (columns_[s].first >= 0 && (columns_[s].x != x || columns_[s].y != y)) s = (s + 1) & mask;
+            const Column& column = columns_[s];
+            if (column.first < 0) continue;
+            const std::int64_t zLow = (laterOnly && dx == 0 && dy == 0) ? key.z + 1 : key.z - 2;
+            auto begin = cellKey_.begin() + column.first, end = cellKey_.begin() + column.end;
+            auto it = std::lower_bound(begin, end, zLow, [](const Key& k, std::int64_t z) { return k.z < z; });
+            for (; it != end && it->z <= key.z + 2; ++it) {
+                const auto c = static_cast<std::int32_t>(it - cellKey_.begin());
+                if (c != cell) out[count++] = c;
+            }
         }
     }
+    return count;
 }
 
 void DensityClusterer::markCorePoints() {
-    core_.assign(static_cast<std::size_t>(pointCount_), 0);
+    const std::int32_t cells = static_cast<std::int32_t>(cellKey_.size());
     constexpr std::int32_t othersNeeded = static_cast<std::int32_t>(minPts) - 1;
-    // Each record's flag depends on the grid alone, so the schedule cannot
-    // change the result; nothing here allocates.
-#pragma omp parallel for schedule(dynamic, 1024)
-    for (std::int32_t i = 0; i < pointCount_; ++i) {
-        std::int32_t found = 0;
-        forEachNeighbour(i, [&](std::int32_t) { return ++found < othersNeeded; });
-        core_[i] = found >= othersNeeded;
+    core_.assign(sorted_.size(), 0);
+    // Every record's flag depends on the grid alone: the schedule cannot
+    // change the result, and nothing here allocates.
+#pragma omp parallel for schedule(dynamic, 256)
+    for (std::int32_t c = 0; c < cells; ++c) {
+        const std::int32_t first = cellStart_[c], end = cellStart_[c + 1];
+        if (end - first > othersNeeded) {
+            std::fill(core_.begin() + first, core_.begin() + end, 1);
+            continue;
+        }
+        NearCells near;
+        const int nearCount = nearCells(c, false, near);
+        for (std::int32_t k = first; k < end; ++k) {
+            const GridPoint& p = sorted_[k];
+            std::int32_t found = end - first - 1;
+            for (int n = 0; n < nearCount && found < othersNeeded; ++n) {
+                for (std::int32_t q = cellStart_[near[n]]; q < cellStart_[near[n] + 1] && found < othersNeeded; ++q)
+                    found += neighbours(p, sorted_[q]);
+            }
+            core_[k] = found >= othersNeeded;
+        }
     }
 }
 
-void DensityClusterer::expandCluster(std::int32_t seed) {
-    const std::int32_t id = lastClusterId_;
-    stack_.clear();
-    stack_.push_back(seed);
-    while (!stack_.empty()) {
-        const std::int32_t c = stack_.back();
-        stack_.pop_back();
-        forEachNeighbour(c, [&](std::int32_t q) {
-            std::int32_t& label = pointList_[q].clusterId;
-            if (label == NOISE) {
-                label = id;  // a border point: reached, never expanded
-            } else if (label == UNCLASSIFIED) {
-                label = id;
-                if (core_[q]) stack_.push_back(q);
+std::int32_t DensityClusterer::findRoot(std::int32_t cell) {
+    while (parent_[cell] != cell) {
+        parent_[cell] = parent_[parent_[cell]];
+        cell = parent_[cell];
+    }
+    return cell;
+}
+
+bool DensityClusterer::anyCoreNeighbour(const GridPoint& p, std::int32_t cell) const {
+    const Box& box = coreBox_[cell];
+    if (minSquared(box.low, box.high, p) > surelyOutside) return false;
+    if (maxSquared(box.low, box.high, p) < surelyInside) return true;
+    for (std::int32_t q = cellStart_[cell]; q < cellStart_[cell + 1]; ++q)
+        if (core_[q] && neighbours(p, sorted_[q])) return true;
+    return false;
+}
+
+bool DensityClusterer::coreCellsLinked(std::int32_t a, std::int32_t b) const {
+    for (std::int32_t k = cellStart_[a]; k < cellStart_[a + 1]; ++k)
+        if (core_[k] && anyCoreNeighbour(sorted_[k], b)) return true;
+    return false;
+}
+
+void DensityClusterer::linkCoreCells() {
+    const std::int32_t cells = static_cast<std::int32_t>(cellKey_.size());
+    coreCount_.assign(static_cast<std::size_t>(cells), 0);
+    coreBox_.resize(static_cast<std::size_t>(cells));
+    parent_.resize(static_cast<std::size_t>(cells));
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    for (std::int32_t c = 0; c < cells; ++c) {
+        parent_[c] = c;
+        Box box{{inf, inf, inf}, {-inf, -inf, -inf}};
+        for (std::int32_t k = cellStart_[c]; k < cellStart_[c + 1]; ++k) {
+            if (!core_[k]) continue;
+            ++coreCount_[c];
+            const double v[3] = {sorted_[k].x, sorted_[k].y, sorted_[k].z};
+            for (int d = 0; d < 3; ++d) {
+                box.low[d] = std::min(box.low[d], v[d]);
+                box.high[d] = std::max(box.high[d], v[d]);
             }
-            return true;
-        });
+        }
+        coreBox_[c] = box;
+    }
+    // The core points of one cell are neighbours of one another; two cells'
+    // cores join when any pair of them are neighbours.
+    NearCells near;
+    for (std::int32_t c = 0; c < cells; ++c) {
+        if (coreCount_[c] == 0) continue;
+        const int nearCount = nearCells(c, true, near);
+        for (int n = 0; n < nearCount; ++n) {
+            const std::int32_t d = near[n];
+            if (coreCount_[d] == 0 || findRoot(c) == findRoot(d)) continue;
+            if (coreCellsLinked(c, d)) parent_[findRoot(d)] = findRoot(c);
+        }
+    }
+}
+
+void DensityClusterer::numberClusters() {
+    // A cluster's number follows the lowest record number among its core
+    // points: the order in which a scan over the records would start them.
+    const std::int32_t cells = static_cast<std::int32_t>(cellKey_.size());
+    std::vector<std::int32_t> lowest(static_cast<std::size_t>(cells), std::numeric_limits<std::int32_t>::max());
+    for (std::int32_t c = 0; c < cells; ++c) {
+        if (coreCount_[c] == 0) continue;
+        std::int32_t& low = lowest[findRoot(c)];
+        for (std::int32_t k = cellStart_[c]; k < cellStart_[c + 1]; ++k)
+            if (core_[k]) low = std::min(low, sorted_[k].index);
+    }
+    std::vector<std::pair<std::int32_t, std::int32_t>> starts;  // (lowest record, root)
+    for (std::int32_t c = 0; c < cells; ++c)
+        if (coreCount_[c] > 0 && findRoot(c) == c) starts.emplace_back(lowest[c], c);
+    std::sort(starts.begin(), starts.end());
+    std::vector<std::int32_t> numberOfRoot(static_cast<std::size_t>(cells), -1);
+    for (std::size_t k = 0; k < starts.size(); ++k) numberOfRoot[starts[k].second] = static_cast<std::int32_t>(k);
+    cellCluster_.assign(static_cast<std::size_t>(cells), -1);
+    for (std::int32_t c = 0; c < cells; ++c)
+        if (coreCount_[c] > 0) cellCluster_[c] = numberOfRoot[findRoot(c)];
+    lastClusterId_ = static_cast<std::int32_t>(starts.size()) - 1;
+}
+
+void DensityClusterer::labelPoints() {
+    for (ClusterPoint& p : pointList_) p.clusterId = NOISE;
+    const std::int32_t cells = static_cast<std::int32_t>(cellKey_.size());
+    constexpr std::int32_t none = std::numeric_limits<std::int32_t>::max();
+#pragma omp parallel for schedule(dynamic, 256)
+    for (std::int32_t c = 0; c < cells; ++c) {
+        NearCells near;
+        int nearCount = -1;  // found on the first border point of the cell
+        for (std::int32_t k = cellStart_[c]; k < cellStart_[c + 1]; ++k) {
+            const GridPoint& p = sorted_[k];
+            std::int32_t label = cellCluster_[c] >= 0 ? cellCluster_[c] : none;
+            if (!core_[k]) {
+                if (nearCount < 0) nearCount = nearCells(c, false, near);
+                for (int n = 0; n < nearCount; ++n) {
+                    const std::int32_t d = near[n];
+                    if (cellCluster_[d] >= 0 && cellCluster_[d] < label && anyCoreNeighbour(p, d)) label = cellCluster_[d];
+                }
+            }
+            pointList_[p.index].clusterId = label == none ? NOISE : label;
+        }
     }
 }
 

@@ -1,8 +1,11 @@
 // DBSCAN of rejected points with fixed parameters (minPts 5, eps 0.75,
-// Euclidean distance in float32), with the region queries served by a
-// uniform grid so that clustering costs about n times the neighbourhood size.
+// Euclidean distance in float32). The labels are those of the textbook
+// algorithm with linear-scan region queries; a fine grid replaces the scans,
+// so clustering costs about n times the neighbourhood size and far less in
+// dense regions.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -18,7 +21,7 @@ struct ClusterPoint {
 };
 static_assert(sizeof(ClusterPoint) == 20, "a ClusterPoint is five 4-byte fields");
 
-// Records j and i are neighbours when, with dx = j.x - i.x and so on in
+// Records a and b are neighbours when, with dx = a.x - b.x and so on in
 // float32, sqrt((dy*dy + dx*dx) + dz*dz) rounded to float32 is at most eps.
 // A NaN distance never qualifies. The relation is symmetric.
 bool areNeighbours(const ClusterPoint& a, const ClusterPoint& b);
@@ -30,42 +33,61 @@ public:
 
     explicit DensityClusterer(std::vector<ClusterPoint> points);
 
-    // Labels every record: NOISE, or the number of its cluster. Clusters are
-    // numbered 0, 1, ... in the order of the lowest-numbered core point that
-    // starts them; a border point keeps the first cluster that reaches it.
+    // Labels every record. A core point has at least minPts - 1 neighbours;
+    // core points linked by neighbour pairs form a cluster, and clusters are
+    // numbered 0, 1, ... in the order of their lowest-numbered record. Any
+    // other point takes the lowest cluster number among its core
+    // neighbours, or NOISE when it has none.
     void run();
 
     const std::vector<ClusterPoint>& pointList() const { return pointList_; }
     std::int32_t lastClusterId() const { return lastClusterId_; }
 
 private:
-    struct Cell {
+    struct Key {
         std::int64_t x, y, z;
     };
     struct GridPoint {
         float x, y, z;
         std::int32_t index;
     };
+    struct Column {
+        std::int64_t x, y;
+        std::int32_t first, end;  // its cells, ordered by z
+    };
+    struct Box {
+        double low[3], high[3];
+    };
+    static constexpr int maxNearCells = 125;
+    using NearCells = std::array<std::int32_t, maxNearCells>;
 
     void buildGrid();
+    void buildColumns();
+    int nearCells(std::int32_t cell, bool laterOnly, NearCells& out) const;
     void markCorePoints();
-    void expandCluster(std::int32_t seed);
-    template <typename Visit>
-    void forEachNeighbour(std::int32_t index, Visit visit) const;
+    void linkCoreCells();
+    void numberClusters();
+    void labelPoints();
+
+    bool neighbours(const GridPoint& a, const GridPoint& b) const;
+    bool anyCoreNeighbour(const GridPoint& p, std::int32_t cell) const;
+    bool coreCellsLinked(std::int32_t a, std::int32_t b) const;
+    std::int32_t findRoot(std::int32_t cell);
 
     std::vector<ClusterPoint> pointList_;
     std::int32_t pointCount_;
     std::int32_t lastClusterId_ = -1;
 
-    // Grid: finite records ordered by cell, each cell a range of `sorted_`,
-    // and for every cell the cells around it (itself included).
+    // Finite records ordered by cell; each cell is a range of `sorted_`.
     std::vector<GridPoint> sorted_;
-    std::vector<std::int32_t> cellOf_;  // per record; -1: not finite, in no cell
+    std::vector<Key> cellKey_;
     std::vector<std::int32_t> cellStart_;
-    std::vector<std::int32_t> aroundStart_;
-    std::vector<std::int32_t> around_;
-    std::vector<char> core_;
-    std::vector<std::int32_t> stack_;
+    std::vector<Column> columns_;  // open-addressing table
+    std::vector<Box> coreBox_;     // per cell: bounding box of its core points
+    std::vector<char> core_;       // per position of `sorted_`
+    std::vector<std::int32_t> coreCount_;  // per cell
+    std::vector<std::int32_t> parent_;     // union-find over cells
+    std::vector<std::int32_t> cellCluster_;
 };
 
 }  // namespace tessary

@@ -4,6 +4,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <vector>
@@ -143,6 +144,89 @@ TEST(DensityClusterer, MatchesTheLinearScanOnAdversarialSets) {
     }
     for (int k = 0; k < 6; ++k) mixed.push_back(at(1e20f, 1e20f, -3e38f));  // a cluster out there
     expectSameAsLinearScan(mixed);
+}
+
+TEST(DensityClusterer, MatchesTheLinearScanOnManySmallSetsOfEveryDensity) {
+    std::mt19937 rng(2026);
+    std::uniform_real_distribution<float> u(0, 1);
+    std::uniform_int_distribution<int> size(1, 400), lattice(0, 1);
+    for (int set = 0; set < 300; ++set) {
+        const float extent = 0.5f + 12.0f * u(rng);
+        const bool onLattice = lattice(rng) == 1;  // steps of 0.25: many distances of exactly 0.75
+        const float offset = set % 3 == 0 ? 0.0f : (set % 3 == 1 ? 1e6f : -3.3e7f);
+        std::vector<ClusterPoint> list;
+        const int n = size(rng);
+        for (int i = 0; i < n; ++i) {
+            float v[3];
+            for (float& c : v) c = onLattice ? 0.25f * std::floor(4 * extent * u(rng)) : extent * u(rng);
+            list.push_back(at(v[0] + offset, v[1], v[2] - offset));
+        }
+        expectSameAsLinearScan(list);
+        if (HasFailure()) {
+            ADD_FAILURE() << "set " << set;
+            return;
+        }
+    }
+}
+
+TEST(DensityClusterer, MatchesTheLinearScanOnFewPointsInBoxesAboutTheRadius) {
+    // Boxes whose diagonal lies about eps: whether a grid cell may count all
+    // of its points as neighbours is decided here.
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<float> u(0, 1);
+    std::uniform_int_distribution<int> size(5, 8);
+    for (int set = 0; set < 3000; ++set) {
+        const float side = 0.3f + 0.35f * u(rng);
+        const float shift = 10 * u(rng) - 5;
+        std::vector<ClusterPoint> list;
+        const int n = size(rng);
+        for (int i = 0; i < n - 1; ++i) list.push_back(at(shift + 0.05f * u(rng), 0.05f * u(rng), 0.05f * u(rng)));
+        list.push_back(at(shift + side, side, side));
+        expectSameAsLinearScan(list);
+        if (HasFailure()) {
+            ADD_FAILURE() << "set " << set;
+            return;
+        }
+    }
+}
+
+TEST(DensityClusterer, MatchesTheLinearScanJustInsideAndOutsideTheRadius) {
+    // A dense group and lone points a few float steps either side of eps,
+    // along the axes and along diagonals.
+    std::vector<ClusterPoint> list(6, at(0, 0, 0));
+    float inside = 0.75f, outside = 0.75f;
+    for (int step = 0; step < 12; ++step) {
+        inside = std::nextafter(inside, 0.0f);
+        outside = std::nextafter(outside, 1.0f);
+        const float shift = 4.0f * (step + 1);
+        for (float r : {inside, outside, 0.75f}) {
+            std::vector<ClusterPoint> group(6, at(shift, 0, 0));
+            list.insert(list.end(), group.begin(), group.end());
+            list.push_back(at(shift + r, 0, 0));
+            list.push_back(at(shift, -r, 0));
+            const float d = r / std::sqrt(3.0f);
+            list.push_back(at(shift + d, d, d));
+            list.push_back(at(shift - d, d, -d));
+        }
+        // Two dense groups whose nearest members are just beyond eps apart.
+        std::vector<ClusterPoint> a(5, at(shift, 10, 0)), b(5, at(shift + outside, 10, 0));
+        list.insert(list.end(), a.begin(), a.end());
+        list.insert(list.end(), b.begin(), b.end());
+    }
+    expectSameAsLinearScan(list);
+}
+
+TEST(DensityClusterer, MatchesTheLinearScanOnARealScan) {
+    std::FILE* f = std::fopen(TESSARY_SCAN_FILE, "rb");
+    ASSERT_NE(f, nullptr);
+    std::vector<double> xyz(3 * 124668);
+    ASSERT_EQ(std::fread(xyz.data(), sizeof(double), xyz.size(), f), xyz.size());
+    std::fclose(f);
+    // Every sixth point of the scan: dense near the sensor, sparse far out.
+    std::vector<ClusterPoint> list;
+    for (std::size_t k = 0; k < 124668; k += 6)
+        list.push_back(at(static_cast<float>(xyz[3 * k]), static_cast<float>(xyz[3 * k + 1]), static_cast<float>(xyz[3 * k + 2])));
+    expectSameAsLinearScan(list);
 }
 
 TEST(DensityClusterer, LabelsDoNotDependOnTheNumberOfThreads) {
