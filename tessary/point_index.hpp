@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include <Eigen/Core>
 #include <nanoflann.hpp>
@@ -11,10 +12,12 @@ namespace tessary {
 
 class PointIndex {
 public:
-    // Three columns fixed at compile time: the tree then keeps its per-query
-    // distance vector on the stack, so a search never allocates.
-    using PointMatrix = Eigen::Matrix<double, Eigen::Dynamic, 3>;
-    using Tree = nanoflann::KDTreeEigenMatrixAdaptor<PointMatrix, 3, nanoflann::metric_L2>;
+    // One point per column, three rows fixed at compile time: the host's own
+    // layout, and the tree keeps its per-query distance vector on the stack,
+    // so a search never allocates.
+    using PointMatrix = Eigen::Matrix<double, 3, Eigen::Dynamic>;
+    using Tree = nanoflann::KDTreeEigenMatrixAdaptor<PointMatrix, 3, nanoflann::metric_L2, false>;
+    using Slot = Eigen::Index;
     static constexpr int leafSize = 10;
 
     // `points`: 3 x count, column-major; copied, never referred to afterwards.
@@ -23,12 +26,18 @@ public:
     PointIndex(const PointIndex&) = delete;
     PointIndex& operator=(const PointIndex&) = delete;
 
-    std::int32_t pointCount() const { return static_cast<std::int32_t>(pointMatrix.rows()); }
+    std::int32_t pointCount() const { return static_cast<std::int32_t>(pointMatrix.cols()); }
     const Tree& tree() const { return tree_; }
 
+    // The 0-based number of the point that the tree reports at `slot`.
+    std::int32_t pointNumber(Slot slot) const { return numberAt_[static_cast<std::size_t>(slot)]; }
+
 private:
-    PointMatrix pointMatrix;  // count x 3: one point per row
+    void storeInTreeOrder();
+
+    PointMatrix pointMatrix;  // in the order of the tree's leaves
     Tree tree_;               // built over pointMatrix
+    std::vector<std::int32_t> numberAt_;
 };
 
 }  // namespace tessary

@@ -96,22 +96,39 @@ TEST(KnnSearch, MatchesBruteForceOverManySizesAndK) {
     }
 }
 
-TEST(KnnSearch, KeepsTheTreeOrderAmongTies) {
+// The plain search: nanoflann's Eigen adaptor over an N x 3 matrix, leaf
+// size 10, default search parameters, the points where the caller had them.
+std::vector<std::pair<double, double>> plainSearch(const std::vector<double>& points, const double* query, int k) {
+    const Eigen::Index n = static_cast<Eigen::Index>(points.size() / 3);
+    const Eigen::MatrixXd rows = Eigen::Map<const Eigen::MatrixXd>(points.data(), 3, n).transpose();
+    const nanoflann::KDTreeEigenMatrixAdaptor<Eigen::MatrixXd> tree(3, std::cref(rows), 10);
+    std::vector<Eigen::Index> numbers(k);
+    std::vector<double> distances(k);
+    nanoflann::KNNResultSet<double, Eigen::Index> result(k);
+    result.init(numbers.data(), distances.data());
+    tree.index->findNeighbors(result, query, nanoflann::SearchParams());
+    std::vector<std::pair<double, double>> found;
+    for (std::size_t j = 0; j < result.size(); ++j) found.emplace_back(numbers[j] + 1.0, distances[j]);
+    return found;
+}
+
+TEST(KnnSearch, GivesThePlainSearchResultTiesIncluded) {
     std::mt19937 rng(7);
-    const auto points = gridCloud(3000, 3, rng);  // many duplicates and equal distances
-    const PointIndex index(points.data(), 3000);
-    const auto queries = gridCloud(200, 3, rng);
-    const int k = 12;
-    const auto r = search(index, queries, k);
-    for (int i = 0; i < 200; ++i) {
-        std::vector<Eigen::Index> numbers(k);
-        std::vector<double> distances(k);
-        nanoflann::KNNResultSet<double, Eigen::Index> plain(k);
-        plain.init(numbers.data(), distances.data());
-        index.tree().index->findNeighbors(plain, &queries[3 * i], nanoflann::SearchParams());
-        for (int j = 0; j < k; ++j) {
-            ASSERT_EQ(r.numbers[k * i + j], static_cast<double>(numbers[j] + 1));
-            ASSERT_EQ(r.distances[k * i + j], distances[j]);
+    for (int n : {1, 9, 10, 11, 100, 3000}) {
+        for (bool grid : {true, false}) {
+            const auto points = grid ? gridCloud(n, 3, rng) : uniformCloud(n, rng);  // grid: ties everywhere
+            const PointIndex index(points.data(), n);
+            const auto queries = grid ? gridCloud(60, 3, rng) : uniformCloud(60, rng);
+            for (int k : {1, 4, 12}) {
+                const auto r = search(index, queries, k);
+                for (int i = 0; i < 60; ++i) {
+                    const auto plain = plainSearch(points, &queries[3 * i], k);
+                    for (std::size_t j = 0; j < plain.size(); ++j) {
+                        ASSERT_EQ(r.numbers[k * i + j], plain[j].first) << "n " << n << " k " << k;
+                        ASSERT_EQ(r.distances[k * i + j], plain[j].second);
+                    }
+                }
+            }
         }
     }
 }
