@@ -1,0 +1,97 @@
+## bench_octave (mode, ...)
+## One timed run of one command in Octave, as a user calls it; prints
+## "ms=<milliseconds>" and, where output files are named, writes the outputs.
+##   init <pts>
+##   knn <pts> <queries> <K> [numbers.out distances.out]
+##   kd | kd2 <points> <ids> <means> <covs> <mahal> <mahalUpper> [in.out inUpper.out]
+##   cluster <points> [labels.out]           "kd" with every point rejected
+##   statsknn <pts> <queries> <K>            the statistics package's knnsearch
+##   octgate <points> <ids> <means> <covs> <mahal> <mahalUpper>   a vectorised gate
+function bench_octave (mode, varargin)
+  rd = @(f, rows) read_cloud (f, rows);
+  ## Load the module and start its threads before anything is timed.
+  tessary ("do", uint8 ([0 0 0 0]), "kd2", zeros (3, 1), zeros (3, 1), zeros (3, 0), zeros (9, 0), 1);
+  switch (mode)
+    case "init"
+      pts = rd (varargin{1}, 3);
+      tic; evalc ("h = tessary ('init', pts);"); t = toc;
+    case "knn"
+      pts = rd (varargin{1}, 3); q = rd (varargin{2}, 3); K = str2double (varargin{3});
+      evalc ("h = tessary ('init', pts);");
+      tic; [idx, d2] = tessary ("do", h, "knnsearch", q, K); t = toc;
+      write_outputs (varargin(4:end), idx, d2);
+    case {"kd", "kd2"}
+      [p, ids, means, covs, mahal, upper] = gate_inputs (varargin);
+      if (strcmp (mode, "kd"))
+        tic; [in, inUpper] = tessary ("do", uint8 ([0 0 0 0]), "kd", p, ids, means, covs, mahal, upper); t = toc;
+        write_outputs (varargin(7:end), double (in), double (inUpper));
+      else
+        tic; in = tessary ("do", uint8 ([0 0 0 0]), "kd2", p, ids, means, covs, mahal); t = toc;
+        write_outputs (varargin(7:end), double (in));
+      endif
+    case "cluster"
+      p = rd (varargin{1}, 3);
+      none = zeros (3, columns (p));
+      tic; [in, inUpper, labels] = tessary ("do", uint8 ([0 0 0 0]), "kd", p, none, zeros (3, 0), zeros (9, 0), 1, 1); t = toc;
+      write_outputs (varargin(2:end), labels);
+    case "statsknn"
+      pkg load statistics
+      pts = rd (varargin{1}, 3); q = rd (varargin{2}, 3); K = str2double (varargin{3});
+      tic; [idx, d] = knnsearch (pts', q', "K", K); t = toc;
+    case "octgate"
+      [p, ids, means, covs, mahal, upper] = gate_inputs (varargin);
+      tic; [in, inUpper] = vectorised_gate (p, ids, means, covs, mahal, upper); t = toc;
+  endswitch
+  printf ("ms=%.6f\n", 1000 * t);
+endfunction
+
+function X = read_cloud (file, rows)
+  fid = fopen (file, "r", "ieee-le");
+  X = fread (fid, [rows Inf], "double=>double");
+  fclose (fid);
+endfunction
+
+function write_outputs (files, varargin)
+  for k = 1:min (numel (files), numel (varargin))
+    fid = fopen (files{k}, "w", "ieee-le");
+    fwrite (fid, varargin{k}, "double");
+    fclose (fid);
+  endfor
+endfunction
+
+function [p, ids, means, covs, mahal, upper] = gate_inputs (args)
+  p = read_cloud (args{1}, 3);
+  ids = read_cloud (args{2}, 3);
+  means = read_cloud (args{3}, 3);
+  covs = read_cloud (args{4}, 9);
+  mahal = str2double (args{5});
+  upper = str2double (args{6});
+endfunction
+
+## The gate as an Octave user would vectorise it: every Gaussian's inverse by
+## its adjugate, then the quadratic forms of all points for one row of
+## candidates at a time; the first candidate that passes a gate decides.
+function [in, inUpper] = vectorised_gate (p, ids, means, covs, mahal, upper)
+  a = covs(1,:); b = covs(2,:); c = covs(3,:); e = covs(5,:); f = covs(6,:); i = covs(9,:);
+  A = e .* i - f .* f; B = c .* f - b .* i; C = b .* f - c .* e;
+  det = a .* A + b .* B + c .* C;
+  S = [A; B; C; a .* i - c .* c; b .* c - a .* f; a .* e - b .* b] ./ det;
+  N = columns (p);
+  in = false (1, N); inUpper = false (1, N); open = true (1, N);
+  for j = 1:3
+    g = ids(j, :);
+    ok = open & g >= 1;
+    gg = max (g, 1);
+    d = p - means(:, gg);
+    s = S(:, gg);
+    q = d(1,:) .* (s(1,:) .* d(1,:) + s(2,:) .* d(2,:) + s(3,:) .* d(3,:)) ...
+        + d(2,:) .* (s(2,:) .* d(1,:) + s(4,:) .* d(2,:) + s(5,:) .* d(3,:)) ...
+        + d(3,:) .* (s(3,:) .* d(1,:) + s(5,:) .* d(2,:) + s(6,:) .* d(3,:));
+    D = sqrt (q);
+    passStrict = ok & D < mahal;
+    passUpper = ok & (D < upper | passStrict);
+    in |= passStrict;
+    inUpper |= passUpper;
+    open &= ! passUpper;
+  endfor
+endfunction
