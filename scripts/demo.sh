@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
 scripts/build.sh
 octave-cli --no-gui --norc --quiet --no-history --eval \
-  "addpath ('build/mex'); addpath ('demo'); knnsearch_demo ('data/kitti_hdl64_000000.f64');"
+  "addpath ('build/mex'); addpath ('demo'); pipeline_demo ('data/kitti_hdl64_000000.f64', 'build/pipeline.png');"

@@ -3,7 +3,7 @@
 # modules. Packages already present are left alone.
 set -euo pipefail
 
-packages=(build-essential cmake octave liboctave-dev libeigen3-dev libnanoflann-dev libgtest-dev)
+packages=(build-essential cmake pkg-config octave liboctave-dev libeigen3-dev libnanoflann-dev libgtest-dev gnuplot-nox)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,13 +6,18 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <numeric>
 #include <utility>
 #include <vector>
 
 namespace tessary {
 namespace {
 
-constexpr int cellBits = 10;  // per axis: a curve through 2^30 cells
+constexpr int cellBits = 5;  // per axis: a curve through 2^15 cells
+
+// Below this size the points and nodes stay in cache whatever the order of
+// the queries, and ordering them costs more than it saves.
+constexpr std::int32_t orderFrom = 1 << 18;
 
 std::uint32_t spreadBits(std::uint32_t v) {
     v = (v | (v << 16)) & 0x030000FFu;
@@ -24,37 +29,38 @@ std::uint32_t spreadBits(std::uint32_t v) {
 
 // Position of a query on a Morton curve over the index's bounding box;
 // queries outside it are clamped, non-finite ones go last.
-std::uint32_t curveKey(const double* q, const PointIndex& index) {
-    const auto& box = index.tree().index->root_bbox;
+std::uint16_t curveKey(const double* q, const PointIndex& index) {
     std::uint32_t key = 0;
     for (int d = 0; d < 3; ++d) {
-        const double span = box[d].high - box[d].low;
-        const double t = span > 0 ? (q[d] - box[d].low) / span : 0.0;
-        if (!(t == t)) return std::numeric_limits<std::uint32_t>::max();
+        const double span = index.high(d) - index.low(d);
+        const double t = span > 0 ? (q[d] - index.low(d)) / span : 0.0;
+        if (!(t == t)) return std::numeric_limits<std::uint16_t>::max();
         const double cell = std::min(std::max(t, 0.0), 1.0) * ((1u << cellBits) - 1);
         key |= spreadBits(static_cast<std::uint32_t>(cell)) << d;
     }
-    return key;
+    return static_cast<std::uint16_t>(key);
 }
 
 // Queries in curve order, so that consecutive searches walk the same part of
-// the tree and find it in cache. Two passes of a 16-bit counting sort.
+// the tree and find it in cache: one counting sort over the curve's cells.
 std::vector<std::int32_t> curveOrder(const PointIndex& index, const double* queries, std::int32_t count) {
-    std::vector<std::uint32_t> keys(static_cast<std::size_t>(count));
+    std::vector<std::uint16_t> keys(static_cast<std::size_t>(count));
 #pragma omp parallel for schedule(static)
     for (std::int32_t i = 0; i < count; ++i) keys[i] = curveKey(queries + 3 * static_cast<std::size_t>(i), index);
-    std::vector<std::int32_t> order(static_cast<std::size_t>(count)), scratch(static_cast<std::size_t>(count));
-    for (std::int32_t i = 0; i < count; ++i) scratch[i] = i;
-    std::vector<std::size_t> start(1u << 16);
-    for (int shift : {0, 16}) {
-        std::fill(start.begin(), start.end(), 0);
-        for (std::int32_t i = 0; i < count; ++i) ++start[(keys[i] >> shift) & 0xFFFFu];
-        std::size_t sum = 0;
-        for (auto& s : start) sum += std::exchange(s, sum);
-        for (std::int32_t i : scratch) order[start[(keys[i] >> shift) & 0xFFFFu]++] = i;
-        std::swap(order, scratch);
-    }
-    return scratch;
+    std::vector<std::size_t> start(std::size_t{1} << 16, 0);
+    for (std::uint16_t key : keys) ++start[key];
+    std::size_t sum = 0;
+    for (auto& s : start) sum += std::exchange(s, sum);
+    std::vector<std::int32_t> order(static_cast<std::size_t>(count));
+    for (std::int32_t i = 0; i < count; ++i) order[start[keys[i]]++] = i;
+    return order;
+}
+
+std::vector<std::int32_t> searchOrder(const PointIndex& index, const double* queries, std::int32_t count) {
+    if (index.pointCount() >= orderFrom) return curveOrder(index, queries, count);
+    std::vector<std::int32_t> order(static_cast<std::size_t>(count));
+    std::iota(order.begin(), order.end(), 0);
+    return order;
 }
 
 }  // namespace
@@ -71,7 +77,7 @@ void knnSearch(const PointIndex& index, const double* queries, std::int32_t quer
         std::fill(squaredDistances, squaredDistances + static_cast<std::size_t>(k) * queryCount, unfilled);
         return;
     }
-    const std::vector<std::int32_t> order = curveOrder(index, queries, queryCount);
+    const std::vector<std::int32_t> order = searchOrder(index, queries, queryCount);
     const int threads = omp_get_max_threads();
     std::vector<Slot> slots(static_cast<std::size_t>(capacity) * static_cast<std::size_t>(threads));
 
@@ -82,9 +88,9 @@ void knnSearch(const PointIndex& index, const double* queries, std::int32_t quer
         double* columnNumbers = numbers + column;
         double* columnDistances = squaredDistances + column;
         Slot* found = slots.data() + static_cast<std::size_t>(capacity) * omp_get_thread_num();
-        nanoflann::KNNResultSet<double, Slot> result(static_cast<std::size_t>(capacity));
+        PointIndex::ResultSet result(static_cast<std::size_t>(capacity));
         result.init(found, columnDistances);
-        index.tree().index->findNeighbors(result, queries + 3 * static_cast<std::size_t>(i), nanoflann::SearchParams());
+        index.findNeighbors(result, queries + 3 * static_cast<std::size_t>(i));
         const std::size_t filled = result.size();
         for (std::size_t j = 0; j < filled; ++j) columnNumbers[j] = static_cast<double>(index.pointNumber(found[j]) + 1);
         for (std::size_t j = filled; j < static_cast<std::size_t>(k); ++j) {
