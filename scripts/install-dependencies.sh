@@ -3,7 +3,8 @@
 # modules. Packages already present are left alone.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config octave liboctave-dev libeigen3-dev libnanoflann-dev libgtest-dev gnuplot-nox)
+packages=(build-essential cmake pkg-config octave liboctave-dev libeigen3-dev libnanoflann-dev libgtest-dev gnuplot-nox
+          clang libclang-rt-14-dev libomp-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -39,12 +39,32 @@ std::int64_t findInvalidCandidate(const GateQuery& query);
 class GaussianCache {
 public:
     explicit GaussianCache(const GateQuery& query);
-    const Matrix3& inverse(std::int32_t g) const { return inverses_[g]; }
-    const Vector3& mean(std::int32_t g) const { return means_[g]; }
+    const Matrix3& inverse(std::int32_t g) const { return entries_[g].inverse; }
+    const Vector3& mean(std::int32_t g) const { return entries_[g].mean; }
+    // Asks the processor to fetch a Gaussian that will be needed soon.
+    void prefetch(std::int32_t g) const { __builtin_prefetch(&entries_[g]); }
 
 private:
-    std::vector<Matrix3> inverses_;
-    std::vector<Vector3> means_;
+    // Both halves in one cache line: a candidate costs one memory access.
+    struct alignas(64) Entry {
+        Matrix3 inverse;
+        Vector3 mean;
+    };
+    std::vector<Entry> entries_;
+};
+
+// The quadratic forms whose distance (their square root rounded to float,
+// widened to double) lies strictly below a threshold. The rounded square
+// root grows with the form, so they are the forms from 0 up to a largest
+// one; testing against it spares the square root and gives the same answer
+// for every float, NaN and the infinities included.
+class GateLimit {
+public:
+    explicit GateLimit(double threshold);
+    bool passes(float q) const { return q >= 0.0f && q <= largest_; }
+
+private:
+    float largest_;  // -1 when no form passes
 };
 
 // in[i] = 1 where some candidate of point i is below mahal.

@@ -44,13 +44,16 @@ Matrix3 regularizedInverse(const Matrix3& C) {
     return R.inverse();
 }
 
-float mahalanobisDistance(const Vector3& p, const Vector3& m, const Matrix3& S) {
+float quadraticForm(const Vector3& p, const Vector3& m, const Matrix3& S) {
     const float d0 = p(0) - m(0), d1 = p(1) - m(1), d2 = p(2) - m(2);
     float t[3];
     for (int j = 0; j < 3; ++j) t[j] = d0 * S(0, j) + (d1 * S(1, j) + d2 * S(2, j));
-    const float q = t[0] * d0 + (t[1] * d1 + t[2] * d2);
+    return t[0] * d0 + (t[1] * d1 + t[2] * d2);
+}
+
+float mahalanobisDistance(const Vector3& p, const Vector3& m, const Matrix3& S) {
     // The double square root rounded to float is the correctly rounded float one.
-    return static_cast<float>(std::sqrt(static_cast<double>(q)));
+    return static_cast<float>(std::sqrt(static_cast<double>(quadraticForm(p, m, S))));
 }
 
 float gaussianDistance(const double* point, const double* mean, const double* covariance) {

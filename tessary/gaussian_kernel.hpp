@@ -25,6 +25,10 @@ Vector3 vectorFrom(const double* xyz);
 // is NaN and fails every gate.
 Matrix3 regularizedInverse(const Matrix3& C);
 
+// The squared distance before its square root: (p - m)' covInv (p - m).
+float quadraticForm(const Vector3& point, const Vector3& mean, const Matrix3& covInv);
+
+// The square root of the quadratic form, taken in double and rounded to float.
 float mahalanobisDistance(const Vector3& point, const Vector3& mean, const Matrix3& covInv);
 
 // The whole kernel for one point and one Gaussian given as doubles.

@@ -5,7 +5,7 @@
 namespace tessary {
 
 PointIndex::PointIndex(const double* points, std::int32_t count) : points_(3, count) {
-    const PointMatrix given = Eigen::Map<const PointMatrix>(points, 3, count);
+    const GivenPoints given(points, 3, count);
     const Tree tree(3, std::cref(given), leafSize);
     const auto& order = tree.index->vAcc;
     numberAt_.resize(order.size());

@@ -47,7 +47,10 @@ private:
         std::int32_t second;   // split: the second child (the first follows the node); leaf: first slot
         std::int32_t end;      // leaf: one past its last slot
     };
-    using Tree = nanoflann::KDTreeEigenMatrixAdaptor<PointMatrix, 3, nanoflann::metric_L2, false>;
+    // Built over the caller's points where they lie: they are read only
+    // while the object is made.
+    using GivenPoints = Eigen::Map<const PointMatrix>;
+    using Tree = nanoflann::KDTreeEigenMatrixAdaptor<GivenPoints, 3, nanoflann::metric_L2, false>;
     using TreeNode = Tree::index_t::Node;
 
     std::int32_t flatten(const TreeNode* node);

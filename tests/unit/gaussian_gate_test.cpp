@@ -4,6 +4,8 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -139,4 +141,33 @@ TEST(GaussianGate, MasksDoNotDependOnTheNumberOfThreads) {
         EXPECT_EQ(one.strict, many.strict);
     }
     omp_set_num_threads(saved);
+}
+
+TEST(GaussianGate, LimitOnTheQuadraticFormIsTheTestOnTheDistance) {
+    std::mt19937 rng(8);
+    std::uniform_int_distribution<std::uint32_t> bits;
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double threshold : {0.0, -1.0, 1.0, 2.0, 2.9, 3.0, 1e-30, 1e20, 1e39, inf, -inf, std::nan(""),
+                             static_cast<double>(std::nextafter(2.0f, 3.0f)), 2.0000000001}) {
+        const GateLimit limit(threshold);
+        auto expected = [&](float q) {
+            return threshold > static_cast<double>(static_cast<float>(std::sqrt(static_cast<double>(q))));
+        };
+        std::vector<float> qs = {0.0f, -0.0f, -1.0f, std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
+                                 std::numeric_limits<float>::max(), std::numeric_limits<float>::denorm_min()};
+        const float near = static_cast<float>(threshold * threshold);
+        float up = near, down = near;
+        for (int k = 0; k < 40; ++k) {
+            qs.push_back(up = std::nextafter(up, std::numeric_limits<float>::infinity()));
+            qs.push_back(down = std::nextafter(down, 0.0f));
+        }
+        for (int k = 0; k < 20000; ++k) {
+            const std::uint32_t b = bits(rng);
+            float q;
+            std::memcpy(&q, &b, sizeof q);
+            qs.push_back(q);
+        }
+        for (float q : qs) ASSERT_EQ(limit.passes(q), expected(q)) << "threshold " << threshold << " q " << q;
+    }
 }
