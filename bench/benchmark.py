@@ -271,7 +271,7 @@ def build_cases(work, quick):
     if not statistics_has_knnsearch():
         NOTES.append("Octave's statistics package as Debian 12 ships it (octave-statistics %s) has no "
                      "`knnsearch`; that peer could not be run." % statistics_version())
-        return cases + gating_and_clustering_cases(f, bench, octave, py, cloud2, means, quick)
+        return cases + gating_and_clustering_cases(f, bench, octave, py, cloud1, cloud2, means, quick)
     small_q = f("q_stats.f64")
     write(small_q, np.fromfile(f("q_scan_%d.f64" % m_small), dtype="<f8").reshape(-1, 3)[:1000])
     for k in (1, 3, 10):
@@ -280,11 +280,13 @@ def build_cases(work, quick):
             Tool("tessary", octave("knn", f("scan.f64"), small_q, str(k), outputs=ours_out), ours_out),
             Tool("Octave statistics knnsearch", octave("statsknn", f("scan.f64"), small_q, str(k))),
         ]))
-    return cases + gating_and_clustering_cases(f, bench, octave, py, cloud2, means, quick)
+    return cases + gating_and_clustering_cases(f, bench, octave, py, cloud1, cloud2, means, quick)
 
 
-def gating_and_clustering_cases(f, bench, octave, py, cloud2, means, quick):
+def gating_and_clustering_cases(f, bench, octave, py, cloud1, cloud2, means, quick):
     cases = []
+    rng = np.random.default_rng(8)
+    m_small = 10000 if quick else 100000
     for cand in ("random", "pipeline"):
         args = [f("cloud2.f64"), f("ids_%s.f64" % cand), f("means.f64"), f("covs.f64"), "2", "3"]
         for cmd, ref in (("kd", "perpair"), ("kd2", "perpair2")):
@@ -302,6 +304,16 @@ def gating_and_clustering_cases(f, bench, octave, py, cloud2, means, quick):
                 Tool("floor", [os.path.join(bench, "reference_peer"), "floor" if cmd == "kd" else "floor2"] + args),
                 Tool("vectorised Octave", octave("octgate", *args)),
             ], ("tessary", "per-pair kernel")))
+
+    # The largest index: ten copies of the first drive, 200 m apart.
+    huge = 10 * len(cloud1)
+    big = np.concatenate([cloud1 + [200.0 * k, 0, 0] for k in range(10)])
+    write(f("huge.f64"), big)
+    q_huge = big[rng.integers(0, len(big), m_small)] + rng.normal(0, 0.05, (m_small, 3))
+    write(f("q_huge.f64"), q_huge)
+    cases.append(Case("limits", "init, N = %d" % huge, [Tool("tessary", octave("init", f("huge.f64")))]))
+    cases.append(Case("limits", "knnsearch, N = %d, M = %d, K = 3" % (huge, m_small),
+                      [Tool("tessary", octave("knn", f("huge.f64"), f("q_huge.f64"), "3"))]))
 
     for n in ((2000, 10000, 30000) if quick else (10000, 100000, 1000000)):
         pts = f("rejected_%d.f64" % n)
@@ -434,7 +446,7 @@ def main():
             cases = [c for c in cases if c.group in args.only.split(",")]
         for c in cases:
             c.run(args.runs, work)
-    suffix = "-quick" if args.quick else ""
+    suffix = ("-quick" if args.quick else "") + ("-" + args.only.replace(",", "-") if args.only else "")
     write_report(cases, args.runs, time.time() - start, os.path.join(ROOT, "bench", "results%s.md" % suffix))
     plot(cases, os.path.join(ROOT, "bench", "ratios%s.png" % suffix))
     print("wrote bench/results%s.md and bench/ratios%s.png" % (suffix, suffix))

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config octave liboctave-dev libeigen3-dev libnanoflann-dev libgtest-dev gnuplot-nox
-          clang libclang-rt-14-dev libomp-dev)
+          clang libclang-rt-14-dev libomp-dev valgrind python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
