@@ -42,7 +42,13 @@ public:
     const Matrix3& inverse(std::int32_t g) const { return entries_[g].inverse; }
     const Vector3& mean(std::int32_t g) const { return entries_[g].mean; }
     // Asks the processor to fetch a Gaussian that will be needed soon.
-    void prefetch(std::int32_t g) const { __builtin_prefetch(&entries_[g]); }
+    void prefetch(std::int32_t g) const {
+#if defined(__GNUC__)
+        __builtin_prefetch(&entries_[g]);
+#else
+        (void)g;
+#endif
+    }
 
 private:
     // Both halves in one cache line: a candidate costs one memory access.
