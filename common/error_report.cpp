@@ -74,8 +74,6 @@ void raiseError(ErrorCode code, ...) {
 
 const char* errorText() { return errorBuffer; }
 
-ErrorCode lastErrorCode() { return currentCode; }
-
 const char* errorIdentifier(const char* moduleName) {
     std::snprintf(identifierBuffer, sizeof identifierBuffer, "%s:%s", moduleName, errorMessage(currentCode).id);
     return identifierBuffer;

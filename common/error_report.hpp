@@ -63,7 +63,6 @@ void formatException(ErrorCode code, const char* text, const char* moduleName);
 [[noreturn]] void raiseError(ErrorCode code, ...);
 
 const char* errorText();
-ErrorCode lastErrorCode();
 
 // "<module>:<id>" of the last formatted error.
 const char* errorIdentifier(const char* moduleName);

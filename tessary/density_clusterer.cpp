@@ -72,11 +72,6 @@ double maxSquared(const double* low, const double* high, const Coordinates& p) {
 
 }  // namespace
 
-bool areNeighbours(const ClusterPoint& a, const ClusterPoint& b) {
-    const float dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-    return (dy * dy + dx * dx) + dz * dz <= squaredLimit;
-}
-
 DensityClusterer::DensityClusterer(std::vector<ClusterPoint> points)
     : pointList_(std::move(points)), pointCount_(static_cast<std::int32_t>(pointList_.size())) {}
 

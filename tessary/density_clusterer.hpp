@@ -21,11 +21,6 @@ struct ClusterPoint {
 };
 static_assert(sizeof(ClusterPoint) == 20, "a ClusterPoint is five 4-byte fields");
 
-// Records a and b are neighbours when, with dx = a.x - b.x and so on in
-// float32, sqrt((dy*dy + dx*dx) + dz*dz) rounded to float32 is at most eps.
-// A NaN distance never qualifies. The relation is symmetric.
-bool areNeighbours(const ClusterPoint& a, const ClusterPoint& b);
-
 class DensityClusterer {
 public:
     static constexpr std::uint32_t minPts = 5;  // neighbourhood size, the point itself counted
@@ -69,6 +64,9 @@ private:
     void numberClusters();
     void labelPoints();
 
+    // a and b are neighbours when, with dx = a.x - b.x and so on in float32,
+    // sqrt((dy*dy + dx*dx) + dz*dz) rounded to float32 is at most eps. A NaN
+    // distance never qualifies. The relation is symmetric.
     bool neighbours(const GridPoint& a, const GridPoint& b) const;
     bool anyCoreNeighbour(const GridPoint& p, std::int32_t cell) const;
     bool coreCellsLinked(std::int32_t a, std::int32_t b) const;
