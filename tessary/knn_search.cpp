@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
-#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -56,12 +55,6 @@ std::vector<std::int32_t> curveOrder(const PointIndex& index, const double* quer
     return order;
 }
 
-std::vector<std::int32_t> searchOrder(const PointIndex& index, const double* queries, std::int32_t count) {
-    if (index.pointCount() >= orderFrom) return curveOrder(index, queries, count);
-    std::vector<std::int32_t> order(static_cast<std::size_t>(count));
-    std::iota(order.begin(), order.end(), 0);
-    return order;
-}
 
 }  // namespace
 
@@ -77,13 +70,15 @@ void knnSearch(const PointIndex& index, const double* queries, std::int32_t quer
         std::fill(squaredDistances, squaredDistances + static_cast<std::size_t>(k) * queryCount, unfilled);
         return;
     }
-    const std::vector<std::int32_t> order = searchOrder(index, queries, queryCount);
+    // Empty: the queries in their own order.
+    const std::vector<std::int32_t> order =
+        index.pointCount() >= orderFrom ? curveOrder(index, queries, queryCount) : std::vector<std::int32_t>();
     const int threads = omp_get_max_threads();
     std::vector<Slot> slots(static_cast<std::size_t>(capacity) * static_cast<std::size_t>(threads));
 
 #pragma omp parallel for schedule(static)
     for (std::int32_t t = 0; t < queryCount; ++t) {
-        const std::int32_t i = order[t];
+        const std::int32_t i = order.empty() ? t : order[t];
         const std::size_t column = static_cast<std::size_t>(i) * static_cast<std::size_t>(k);
         double* columnNumbers = numbers + column;
         double* columnDistances = squaredDistances + column;
