@@ -7,6 +7,7 @@
 
 #include "density_clusterer.hpp"
 #include "gaussian_kernel.hpp"
+#include "prefetch.hpp"
 
 namespace tessary {
 
@@ -42,13 +43,7 @@ public:
     const Matrix3& inverse(std::int32_t g) const { return entries_[g].inverse; }
     const Vector3& mean(std::int32_t g) const { return entries_[g].mean; }
     // Asks the processor to fetch a Gaussian that will be needed soon.
-    void prefetch(std::int32_t g) const {
-#if defined(__GNUC__)
-        __builtin_prefetch(&entries_[g]);
-#else
-        (void)g;
-#endif
-    }
+    void prefetch(std::int32_t g) const { tessary::prefetch(&entries_[g]); }
 
 private:
     // Both halves in one cache line: a candidate costs one memory access.

@@ -9,14 +9,20 @@
 #include <utility>
 #include <vector>
 
+#include "nearest_set.hpp"
+#include "prefetch.hpp"
+
 namespace tessary {
 namespace {
 
 constexpr int cellBits = 5;  // per axis: a curve through 2^15 cells
 
-// Below this size the points and nodes stay in cache whatever the order of
-// the queries, and ordering them costs more than it saves.
-constexpr std::int32_t orderFrom = 1 << 18;
+// Below this many queries ordering them costs more than it saves.
+constexpr std::int32_t orderFrom = 1 << 12;
+
+// In curve order the queries and their output columns are scattered over
+// memory: fetch those a few searches ahead while this one runs.
+constexpr std::int32_t prefetchDistance = 8;
 
 std::uint32_t spreadBits(std::uint32_t v) {
     v = (v | (v << 16)) & 0x030000FFu;
@@ -56,42 +62,64 @@ std::vector<std::int32_t> curveOrder(const PointIndex& index, const double* quer
 }
 
 
-}  // namespace
-
-void knnSearch(const PointIndex& index, const double* queries, std::int32_t queryCount, std::int32_t k,
-               double* numbers, double* squaredDistances) {
-    using Slot = PointIndex::Slot;
-    // No more than pointCount slots can be filled, and a smaller result set
-    // finds the same neighbours: while it is not full nothing is pruned.
-    const std::int32_t capacity = std::min(k, index.pointCount());
+// One query's search into its output column: slots through the thread's
+// own buffers, then mapped to point numbers; unfilled entries last.
+template <int Fixed>
+void searchColumns(const PointIndex& index, const double* queries, const std::vector<std::int32_t>& order,
+                   std::int32_t queryCount, std::int32_t k, std::int32_t capacity, double* numbers,
+                   double* squaredDistances) {
     constexpr double unfilled = std::numeric_limits<double>::infinity();
-    if (capacity == 0) {
-        std::fill(numbers, numbers + static_cast<std::size_t>(k) * queryCount, 0.0);
-        std::fill(squaredDistances, squaredDistances + static_cast<std::size_t>(k) * queryCount, unfilled);
-        return;
-    }
-    // Empty: the queries in their own order.
-    const std::vector<std::int32_t> order =
-        index.pointCount() >= orderFrom ? curveOrder(index, queries, queryCount) : std::vector<std::int32_t>();
     const int threads = omp_get_max_threads();
-    std::vector<Slot> slots(static_cast<std::size_t>(capacity) * static_cast<std::size_t>(threads));
+    const std::size_t depth = index.searchDepth();
+    std::vector<std::int32_t> slots(static_cast<std::size_t>(capacity) * static_cast<std::size_t>(threads));
+    std::vector<PointIndex::Pending> stacks(depth * static_cast<std::size_t>(threads));
 
 #pragma omp parallel for schedule(static)
     for (std::int32_t t = 0; t < queryCount; ++t) {
         const std::int32_t i = order.empty() ? t : order[t];
+        if (!order.empty() && t + prefetchDistance < queryCount) {
+            const std::size_t ahead = static_cast<std::size_t>(order[t + prefetchDistance]);
+            prefetch(queries + 3 * ahead);
+            prefetch(squaredDistances + ahead * static_cast<std::size_t>(k));
+            prefetch(numbers + ahead * static_cast<std::size_t>(k));
+        }
         const std::size_t column = static_cast<std::size_t>(i) * static_cast<std::size_t>(k);
         double* columnNumbers = numbers + column;
         double* columnDistances = squaredDistances + column;
-        Slot* found = slots.data() + static_cast<std::size_t>(capacity) * omp_get_thread_num();
-        PointIndex::ResultSet result(static_cast<std::size_t>(capacity));
-        result.init(found, columnDistances);
-        index.findNeighbors(result, queries + 3 * static_cast<std::size_t>(i));
-        const std::size_t filled = result.size();
-        for (std::size_t j = 0; j < filled; ++j) columnNumbers[j] = static_cast<double>(index.pointNumber(found[j]) + 1);
-        for (std::size_t j = filled; j < static_cast<std::size_t>(k); ++j) {
+        const auto thread = static_cast<std::size_t>(omp_get_thread_num());
+        std::int32_t* found = slots.data() + static_cast<std::size_t>(capacity) * thread;
+        NearestSet<Fixed> set(columnDistances, found, capacity);
+        index.findNeighbors(set, queries + 3 * static_cast<std::size_t>(i), stacks.data() + depth * thread);
+        const std::int32_t filled = set.size();
+        for (std::int32_t j = 0; j < filled; ++j) columnNumbers[j] = index.pointNumber(found[j]);
+        for (std::int32_t j = filled; j < k; ++j) {
             columnNumbers[j] = 0.0;
             columnDistances[j] = unfilled;
         }
+    }
+}
+
+}  // namespace
+
+void knnSearch(const PointIndex& index, const double* queries, std::int32_t queryCount, std::int32_t k,
+               double* numbers, double* squaredDistances) {
+    // No more than pointCount slots can be filled, and a smaller result set
+    // finds the same neighbours: while it is not full nothing is pruned.
+    const std::int32_t capacity = std::min(k, index.pointCount());
+    if (capacity == 0) {
+        std::fill(numbers, numbers + static_cast<std::size_t>(k) * queryCount, 0.0);
+        std::fill(squaredDistances, squaredDistances + static_cast<std::size_t>(k) * queryCount,
+                  std::numeric_limits<double>::infinity());
+        return;
+    }
+    // Empty: the queries in their own order.
+    const std::vector<std::int32_t> order =
+        queryCount >= orderFrom ? curveOrder(index, queries, queryCount) : std::vector<std::int32_t>();
+    switch (capacity) {
+        case 1: return searchColumns<1>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
+        case 2: return searchColumns<2>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
+        case 3: return searchColumns<3>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
+        default: return searchColumns<0>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
     }
 }
 

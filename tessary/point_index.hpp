@@ -20,21 +20,32 @@ namespace tessary {
 class PointIndex {
 public:
     using PointMatrix = Eigen::Matrix<double, 3, Eigen::Dynamic>;
-    using Slot = Eigen::Index;  // position of a point in leaf order
-    using ResultSet = nanoflann::KNNResultSet<double, Slot>;
     static constexpr int leafSize = 10;
+
+    // A far child the search has still to decide on: the child, the distance
+    // bound nanoflann compares for it and the per-axis distances it carries.
+    struct Pending {
+        std::int32_t node;
+        double mindistsq;
+        double dists[3];
+    };
 
     // `points`: 3 x count, column-major; copied, never referred to afterwards.
     PointIndex(const double* points, std::int32_t count);
 
     std::int32_t pointCount() const { return static_cast<std::int32_t>(points_.cols()); }
 
-    // nanoflann's findNeighbors with default search parameters (exact).
-    // The index must hold at least one point.
-    void findNeighbors(ResultSet& result, const double* query) const;
+    // How many Pending entries one search needs: the depth of the tree.
+    std::size_t searchDepth() const { return depth_; }
 
-    // The 0-based number of the point at `slot`.
-    std::int32_t pointNumber(Slot slot) const { return numberAt_[static_cast<std::size_t>(slot)]; }
+    // nanoflann's findNeighbors with default search parameters (exact):
+    // fills `set` with slots, positions of points in leaf order. `stack` has
+    // searchDepth() entries. The index must hold at least one point.
+    template <class Set>
+    void findNeighbors(Set& set, const double* query, Pending* stack) const;
+
+    // The 1-based number of the point at `slot`, as the host counts.
+    double pointNumber(std::int32_t slot) const { return numberAt_[static_cast<std::size_t>(slot)]; }
 
     // The box around all points, axis by axis.
     double low(int axis) const { return low_[axis]; }
@@ -53,12 +64,12 @@ private:
     using Tree = nanoflann::KDTreeEigenMatrixAdaptor<GivenPoints, 3, nanoflann::metric_L2, false>;
     using TreeNode = Tree::index_t::Node;
 
-    std::int32_t flatten(const TreeNode* node);
-    void searchLevel(ResultSet& result, const double* q, std::int32_t node, double mindistsq, double* dists) const;
+    std::int32_t flatten(const TreeNode* node, std::size_t depth);
 
     PointMatrix points_;  // in leaf order
     std::vector<Node> nodes_;
-    std::vector<std::int32_t> numberAt_;
+    std::vector<double> numberAt_;
+    std::size_t depth_ = 0;
     double low_[3] = {0, 0, 0}, high_[3] = {0, 0, 0};
 };
 

@@ -98,18 +98,46 @@ TEST(KnnSearch, MatchesBruteForceOverManySizesAndK) {
 
 // The plain search: nanoflann's Eigen adaptor over an N x 3 matrix, leaf
 // size 10, default search parameters, the points where the caller had them.
-std::vector<std::pair<double, double>> plainSearch(const std::vector<double>& points, const double* query, int k) {
-    const Eigen::Index n = static_cast<Eigen::Index>(points.size() / 3);
-    const Eigen::MatrixXd rows = Eigen::Map<const Eigen::MatrixXd>(points.data(), 3, n).transpose();
-    const nanoflann::KDTreeEigenMatrixAdaptor<Eigen::MatrixXd> tree(3, std::cref(rows), 10);
-    std::vector<Eigen::Index> numbers(k);
-    std::vector<double> distances(k);
-    nanoflann::KNNResultSet<double, Eigen::Index> result(k);
-    result.init(numbers.data(), distances.data());
-    tree.index->findNeighbors(result, query, nanoflann::SearchParams());
-    std::vector<std::pair<double, double>> found;
-    for (std::size_t j = 0; j < result.size(); ++j) found.emplace_back(numbers[j] + 1.0, distances[j]);
-    return found;
+class PlainSearch {
+public:
+    explicit PlainSearch(const std::vector<double>& points)
+        : rows_(Eigen::Map<const Eigen::MatrixXd>(points.data(), 3, static_cast<Eigen::Index>(points.size() / 3))
+                    .transpose()),
+          tree_(3, std::cref(rows_), 10) {}
+
+    // Every query's column, as knnSearch lays them out.
+    Result search(const std::vector<double>& queries, int k) const {
+        const int m = static_cast<int>(queries.size() / 3);
+        Result r{std::vector<double>(static_cast<std::size_t>(k) * m, 0.0),
+                 std::vector<double>(static_cast<std::size_t>(k) * m, inf)};
+        std::vector<Eigen::Index> numbers(k);
+        std::vector<double> distances(k);
+        for (int i = 0; i < m; ++i) {
+            nanoflann::KNNResultSet<double, Eigen::Index> result(k);
+            result.init(numbers.data(), distances.data());
+            tree_.index->findNeighbors(result, &queries[3 * static_cast<std::size_t>(i)], nanoflann::SearchParams());
+            for (std::size_t j = 0; j < result.size(); ++j) {
+                r.numbers[static_cast<std::size_t>(k) * i + j] = numbers[j] + 1.0;
+                r.distances[static_cast<std::size_t>(k) * i + j] = distances[j];
+            }
+        }
+        return r;
+    }
+
+private:
+    Eigen::MatrixXd rows_;
+    nanoflann::KDTreeEigenMatrixAdaptor<Eigen::MatrixXd> tree_;
+};
+
+void expectSameColumns(const Result& ours, const Result& plain, int k) {
+    const std::size_t m = ours.numbers.size() / static_cast<std::size_t>(k);
+    for (std::size_t i = 0; i < m; ++i)
+        for (int j = 0; j < k; ++j) {
+            const std::size_t at = i * static_cast<std::size_t>(k) + static_cast<std::size_t>(j);
+            ASSERT_EQ(ours.numbers[at], plain.numbers[at]) << "query " << i << " slot " << j << " k " << k;
+            ASSERT_EQ(std::memcmp(&ours.distances[at], &plain.distances[at], sizeof(double)), 0)
+                << "query " << i << " slot " << j << " k " << k;
+        }
 }
 
 TEST(KnnSearch, GivesThePlainSearchResultTiesIncluded) {
@@ -118,19 +146,40 @@ TEST(KnnSearch, GivesThePlainSearchResultTiesIncluded) {
         for (bool grid : {true, false}) {
             const auto points = grid ? gridCloud(n, 3, rng) : uniformCloud(n, rng);  // grid: ties everywhere
             const PointIndex index(points.data(), n);
+            const PlainSearch plain(points);
             const auto queries = grid ? gridCloud(60, 3, rng) : uniformCloud(60, rng);
-            for (int k : {1, 4, 12}) {
-                const auto r = search(index, queries, k);
-                for (int i = 0; i < 60; ++i) {
-                    const auto plain = plainSearch(points, &queries[3 * i], k);
-                    for (std::size_t j = 0; j < plain.size(); ++j) {
-                        ASSERT_EQ(r.numbers[k * i + j], plain[j].first) << "n " << n << " k " << k;
-                        ASSERT_EQ(r.distances[k * i + j], plain[j].second);
-                    }
-                }
-            }
+            for (int k : {1, 2, 3, 4, 12}) expectSameColumns(search(index, queries, k), plain.search(queries, k), k);
+            if (HasFatalFailure()) return;
         }
     }
+}
+
+// Enough queries that they are searched along the curve, some of them far
+// outside the cloud or not finite.
+TEST(KnnSearch, ManyQueriesGiveThePlainSearchResult) {
+    std::mt19937 rng(11);
+    const auto points = gridCloud(30000, 25, rng);
+    const PointIndex index(points.data(), 30000);
+    const PlainSearch plain(points);
+    auto queries = uniformCloud(9000, rng);
+    for (auto& v : queries) v = 1.5 * v + 12.5;
+    queries[3] = std::nan("");
+    queries[10] = inf;
+    queries[20] = -1e300;
+    for (int k : {1, 3, 8}) expectSameColumns(search(index, queries, k), plain.search(queries, k), k);
+}
+
+// Points whose gaps double along one axis: every split cuts off a few, so
+// the tree is as deep as the points are many.
+TEST(KnnSearch, DeepTreeGivesThePlainSearchResult) {
+    std::vector<double> points;
+    for (int i = 0; i < 600; ++i) points.insert(points.end(), {std::ldexp(1.0, i), 0.5 * (i % 3), 0.0});
+    const PointIndex index(points.data(), 600);
+    ASSERT_GT(index.searchDepth(), 300u);
+    const PlainSearch plain(points);
+    std::vector<double> queries;
+    for (int i = 0; i < 5000; ++i) queries.insert(queries.end(), {std::ldexp(1.0, i % 620) * 0.75, 1.0, 0.0});
+    for (int k : {1, 3, 5}) expectSameColumns(search(index, queries, k), plain.search(queries, k), k);
 }
 
 TEST(KnnSearch, UnfilledSlotsReportZeroAndInfinity) {
