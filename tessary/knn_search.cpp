@@ -62,8 +62,8 @@ std::vector<std::int32_t> curveOrder(const PointIndex& index, const double* quer
 }
 
 
-// One query's search into its output column: slots through the thread's
-// own buffers, then mapped to point numbers; unfilled entries last.
+// Each query's search straight into its output column; unfilled entries
+// last.
 template <int Fixed>
 void searchColumns(const PointIndex& index, const double* queries, const std::vector<std::int32_t>& order,
                    std::int32_t queryCount, std::int32_t k, std::int32_t capacity, double* numbers,
@@ -71,7 +71,6 @@ void searchColumns(const PointIndex& index, const double* queries, const std::ve
     constexpr double unfilled = std::numeric_limits<double>::infinity();
     const int threads = omp_get_max_threads();
     const std::size_t depth = index.searchDepth();
-    std::vector<std::int32_t> slots(static_cast<std::size_t>(capacity) * static_cast<std::size_t>(threads));
     std::vector<PointIndex::Pending> stacks(depth * static_cast<std::size_t>(threads));
 
 #pragma omp parallel for schedule(static)
@@ -87,12 +86,9 @@ void searchColumns(const PointIndex& index, const double* queries, const std::ve
         double* columnNumbers = numbers + column;
         double* columnDistances = squaredDistances + column;
         const auto thread = static_cast<std::size_t>(omp_get_thread_num());
-        std::int32_t* found = slots.data() + static_cast<std::size_t>(capacity) * thread;
-        NearestSet<Fixed> set(columnDistances, found, capacity);
+        NearestSet<Fixed> set(columnDistances, columnNumbers, capacity);
         index.findNeighbors(set, queries + 3 * static_cast<std::size_t>(i), stacks.data() + depth * thread);
-        const std::int32_t filled = set.size();
-        for (std::int32_t j = 0; j < filled; ++j) columnNumbers[j] = index.pointNumber(found[j]);
-        for (std::int32_t j = filled; j < k; ++j) {
+        for (std::int32_t j = set.size(); j < k; ++j) {
             columnNumbers[j] = 0.0;
             columnDistances[j] = unfilled;
         }

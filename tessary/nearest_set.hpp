@@ -14,9 +14,9 @@ namespace tessary {
 template <int Fixed>
 class NearestSet {
 public:
-    // Writes into `distances` and `slots`, `capacity` entries each.
-    NearestSet(double* distances, std::int32_t* slots, std::int32_t capacity)
-        : distances_(distances), slots_(slots), capacity_(Fixed > 0 ? Fixed : capacity) {
+    // Writes into `distances` and `numbers`, `capacity` entries each.
+    NearestSet(double* distances, double* numbers, std::int32_t capacity)
+        : distances_(distances), numbers_(numbers), capacity_(Fixed > 0 ? Fixed : capacity) {
         distances_[capacity_ - 1] = std::numeric_limits<double>::max();
     }
 
@@ -24,20 +24,20 @@ public:
     std::int32_t size() const { return count_; }
 
     // Only for `distance < worst()`: anything else would not enter.
-    void add(double distance, std::int32_t slot) {
+    void add(double distance, double number) {
         std::int32_t i = count_ < capacity_ ? count_ : capacity_ - 1;
         for (; i > 0 && distances_[i - 1] > distance; --i) {
             distances_[i] = distances_[i - 1];
-            slots_[i] = slots_[i - 1];
+            numbers_[i] = numbers_[i - 1];
         }
         distances_[i] = distance;
-        slots_[i] = slot;
+        numbers_[i] = number;
         if (count_ < capacity_) ++count_;
     }
 
 private:
     double* distances_;
-    std::int32_t* slots_;
+    double* numbers_;
     std::int32_t capacity_;
     std::int32_t count_ = 0;
 };

@@ -7,14 +7,13 @@
 
 namespace tessary {
 
-PointIndex::PointIndex(const double* points, std::int32_t count) : points_(3, count) {
+PointIndex::PointIndex(const double* points, std::int32_t count) : points_(static_cast<std::size_t>(count)) {
     const GivenPoints given(points, 3, count);
     const Tree tree(3, std::cref(given), leafSize);
     const auto& order = tree.index->vAcc;
-    numberAt_.resize(order.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
-        points_.col(static_cast<Eigen::Index>(i)) = given.col(order[i]);
-        numberAt_[i] = static_cast<double>(order[i]) + 1.0;
+        const double* p = points + 3 * order[i];
+        points_[i] = {{p[0], p[1], p[2]}, static_cast<double>(order[i]) + 1.0};
     }
     if (count == 0) return;
     for (int d = 0; d < 3; ++d) {
@@ -61,7 +60,7 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
         }
     }
     const Node* const nodes = nodes_.data();
-    const double* const points = points_.data();
+    const Record* const points = points_.data();
     std::size_t depth = 0;
     std::int32_t at = 0;
     for (;;) {
@@ -88,9 +87,9 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
             node = nodes + at;
         }
         double worst = set.worst();
-        const double* p = points + 3 * static_cast<std::size_t>(node->second);
-        for (std::int32_t i = node->second; i < node->end; ++i, p += 3) {
-            const double d0 = q[0] - p[0], d1 = q[1] - p[1], d2 = q[2] - p[2];
+        const Record* end = points + node->end;
+        for (const Record* r = points + node->second; r != end; ++r) {
+            const double d0 = q[0] - r->xyz[0], d1 = q[1] - r->xyz[1], d2 = q[2] - r->xyz[2];
             double dist = 0;
             dist += d0 * d0;
             dist += d1 * d1;
@@ -98,7 +97,7 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
             // nanoflann compares with the worst distance at the start of the
             // leaf; a point at or beyond the current one would not enter.
             if (dist < worst) {
-                set.add(dist, i);
+                set.add(dist, r->number);
                 worst = set.worst();
             }
         }

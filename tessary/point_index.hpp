@@ -19,7 +19,6 @@ namespace tessary {
 
 class PointIndex {
 public:
-    using PointMatrix = Eigen::Matrix<double, 3, Eigen::Dynamic>;
     static constexpr int leafSize = 10;
 
     // A far child the search has still to decide on: the child, the distance
@@ -33,25 +32,29 @@ public:
     // `points`: 3 x count, column-major; copied, never referred to afterwards.
     PointIndex(const double* points, std::int32_t count);
 
-    std::int32_t pointCount() const { return static_cast<std::int32_t>(points_.cols()); }
+    std::int32_t pointCount() const { return static_cast<std::int32_t>(points_.size()); }
 
     // How many Pending entries one search needs: the depth of the tree.
     std::size_t searchDepth() const { return depth_; }
 
     // nanoflann's findNeighbors with default search parameters (exact):
-    // fills `set` with slots, positions of points in leaf order. `stack` has
-    // searchDepth() entries. The index must hold at least one point.
+    // fills `set` with the 1-based numbers of the points, as the host counts.
+    // `stack` has searchDepth() entries. The index must hold at least one
+    // point.
     template <class Set>
     void findNeighbors(Set& set, const double* query, Pending* stack) const;
-
-    // The 1-based number of the point at `slot`, as the host counts.
-    double pointNumber(std::int32_t slot) const { return numberAt_[static_cast<std::size_t>(slot)]; }
 
     // The box around all points, axis by axis.
     double low(int axis) const { return low_[axis]; }
     double high(int axis) const { return high_[axis]; }
 
 private:
+    // A point and its number side by side, so that the search that reads
+    // the point finds the number in the same cache line.
+    struct alignas(32) Record {
+        double xyz[3];
+        double number;
+    };
     struct Node {
         double divlow, divhigh;
         std::int32_t feature;  // split axis; -1 for a leaf
@@ -60,15 +63,14 @@ private:
     };
     // Built over the caller's points where they lie: they are read only
     // while the object is made.
-    using GivenPoints = Eigen::Map<const PointMatrix>;
+    using GivenPoints = Eigen::Map<const Eigen::Matrix<double, 3, Eigen::Dynamic>>;
     using Tree = nanoflann::KDTreeEigenMatrixAdaptor<GivenPoints, 3, nanoflann::metric_L2, false>;
     using TreeNode = Tree::index_t::Node;
 
     std::int32_t flatten(const TreeNode* node, std::size_t depth);
 
-    PointMatrix points_;  // in leaf order
+    std::vector<Record> points_;  // in leaf order
     std::vector<Node> nodes_;
-    std::vector<double> numberAt_;
     std::size_t depth_ = 0;
     double low_[3] = {0, 0, 0}, high_[3] = {0, 0, 0};
 };
