@@ -11,6 +11,7 @@
 #include "gaussian_gate.hpp"
 #include "knn_search.hpp"
 #include "module.hpp"
+#include "output_matrix.hpp"
 #include "point_index.hpp"
 
 namespace tessary {
@@ -18,6 +19,7 @@ namespace {
 
 using front::ErrorCode;
 using front::MatrixArg;
+using front::OutputClass;
 using front::raiseError;
 
 // Display names by argument position.
@@ -51,9 +53,7 @@ mxArray* newResultMatrix(std::int32_t rows, std::int32_t cols) {
     const auto count = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
     if (count > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) / sizeof(double))
         raiseError(ErrorCode::resultTooLarge, rows, cols);
-    mxArray* matrix = mxCreateDoubleMatrix(static_cast<mwSize>(rows), static_cast<mwSize>(cols), mxREAL);
-    if (matrix == nullptr) raiseError(ErrorCode::resultTooLarge, rows, cols);
-    return matrix;
+    return front::createOutputMatrix(OutputClass::real, rows, cols);
 }
 
 void runKnnsearch(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
@@ -98,6 +98,8 @@ void requireAtMostOutputs(int allowed, int nlhs) {
     if (nlhs > allowed) raiseError(ErrorCode::outputCount, allowed, nlhs);
 }
 
+mxArray* newMask(std::int32_t count) { return front::createOutputMatrix(OutputClass::logical, 1, count); }
+
 std::uint8_t* maskOf(mxArray* logical) { return reinterpret_cast<std::uint8_t*>(mxGetLogicals(logical)); }
 
 void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
@@ -107,8 +109,8 @@ void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     requireAtMostOutputs(3, nlhs);
     requireValidCandidates(query);
 
-    mxArray* in = mxCreateLogicalMatrix(1, static_cast<mwSize>(query.pointCount));
-    mxArray* inUpper = nlhs >= 2 ? mxCreateLogicalMatrix(1, static_cast<mwSize>(query.pointCount)) : nullptr;
+    mxArray* in = newMask(query.pointCount);
+    mxArray* inUpper = nlhs >= 2 ? newMask(query.pointCount) : nullptr;
     const GaussianCache cache(query);
     gateTwoLevel(query, cache, mahal, mahalUpper, maskOf(in), inUpper != nullptr ? maskOf(inUpper) : nullptr);
     plhs[0] = in;
@@ -118,7 +120,7 @@ void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     DensityClusterer clusterer(rejectedPoints(query.points, query.pointCount, maskOf(in)));
     clusterer.run();
     const auto& records = clusterer.pointList();
-    mxArray* labels = mxCreateDoubleMatrix(1, static_cast<mwSize>(records.size()), mxREAL);
+    mxArray* labels = newResultMatrix(1, static_cast<std::int32_t>(records.size()));
     double* out = mxGetPr(labels);
     for (std::size_t k = 0; k < records.size(); ++k) out[k] = static_cast<double>(records[k].clusterId);
     plhs[2] = labels;
@@ -130,7 +132,7 @@ void runKd2(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     requireAtMostOutputs(1, nlhs);
     requireValidCandidates(query);
 
-    mxArray* in = mxCreateLogicalMatrix(1, static_cast<mwSize>(query.pointCount));
+    mxArray* in = newMask(query.pointCount);
     const GaussianCache cache(query);
     gateStrict(query, cache, mahal, maskOf(in));
     plhs[0] = in;

@@ -111,3 +111,43 @@
 %! assert (d1, d0);
 %! free_object ("tessary", h);
 %! assert (! mislocked ("tessary"));
+
+%!test
+%! ## The results are arrays the host made for the call: a caller's own
+%! ## functions named zeros or false are not the ones called, and the results
+%! ## of one call are not shared with those of the next.
+%! pts = [0 1 2 3 4 5 6; 0 0 0 0 0 0 9; 0 0 0 0 0 0 0];
+%! far = 10 + [0:0.1:0.6; zeros(2, 7)];   # one dense cluster, far from every mean
+%! covs = [1; 0; 0; 0; 1; 0; 0; 0; 1] * ones (1, 7);
+%! ids = [1:7; 1:7; 1:7];
+%! h = new_object ("tessary", pts);
+%! dir = tempname ();
+%! mkdir (dir);
+%! for name = {"zeros", "false"}
+%!   fid = fopen (fullfile (dir, [name{1} ".m"]), "w");
+%!   fprintf (fid, "function varargout = %s (varargin)\n  error ('shadow:called', 'called');\nendfunction\n", name{1});
+%!   fclose (fid);
+%! endfor
+%! warning ("off", "Octave:shadowed-function", "local");
+%! addpath (dir);
+%! unwind_protect
+%!   [i1, d1] = tessary ("do", h, "knnsearch", pts, 2);
+%!   i1(:) = -1;
+%!   d1(:) = -1;
+%!   [i2, d2] = tessary ("do", h, "knnsearch", pts, 2);
+%!   [in, inUpper, labels] = tessary ("do", uint8 ([0 0 0 0]), "kd", pts, ids, pts, covs, 0.5, 0.5);
+%!   [farIn, farUpper, farLabels] = tessary ("do", uint8 ([0 0 0 0]), "kd", far, ids, pts, covs, 0.5, 0.5);
+%!   strict = tessary ("do", uint8 ([0 0 0 0]), "kd2", pts, ids, pts, covs, 0.5);
+%! unwind_protect_cleanup
+%!   rmpath (dir);
+%!   confirm_recursive_rmdir (false, "local");
+%!   rmdir (dir, "s");
+%! end_unwind_protect
+%! free_object ("tessary", h);
+%! assert (i2(1,:), 1:7);
+%! assert (d2(1,:), [0 0 0 0 0 0 0]);
+%! assert (class (in), "logical");
+%! assert ([in; inUpper; strict], true (3, 7));
+%! assert (size (labels), [1 0]);
+%! assert (farIn | farUpper, logical ([0 0 0 0 0 0 0]));
+%! assert (farLabels, [0 0 0 0 0 0 0]);

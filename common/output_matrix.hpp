@@ -1,0 +1,52 @@
+// Output matrices of results the host keeps.
+//
+// Octave copies an array made with mxCreateDoubleMatrix or
+// mxCreateLogicalMatrix into storage of its own when the call returns; for the
+// K x M results of a search that copy, with the zero-fill before it, costs a
+// fifth of the search. An array Octave made itself (its builtin zeros or
+// false) is handed back as it is. MATLAB takes over what mxCreate* made
+// without a copy.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "error_report.hpp"
+#include "mex.h"
+
+namespace front {
+
+enum class OutputClass { real, logical };
+
+// A rows x cols matrix of zeros (or false), or the resultTooLarge error.
+inline mxArray* createOutputMatrix(OutputClass kind, std::int32_t rows, std::int32_t cols) {
+#if defined(HAVE_OCTAVE)
+    // Octave's zeros reports an allocation it cannot make by an exception
+    // that leaks what the call had set up: a request the C heap refuses ends
+    // here instead, with nothing taken.
+    const std::size_t bytes = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) *
+                              (kind == OutputClass::real ? sizeof(double) : sizeof(mxLogical));
+    void* probe = std::malloc(bytes);
+    if (probe == nullptr && bytes > 0) raiseError(ErrorCode::resultTooLarge, rows, cols);
+    std::free(probe);
+    // Through builtin, so that a function of the caller's named zeros or
+    // false is not the one called.
+    mxArray* args[3] = {mxCreateString(kind == OutputClass::real ? "zeros" : "false"), mxCreateDoubleScalar(rows),
+                        mxCreateDoubleScalar(cols)};
+    mxArray* matrix = nullptr;
+    mxArray* failure = mexCallMATLABWithTrap(1, &matrix, 3, args, "builtin");
+    for (mxArray* arg : args) mxDestroyArray(arg);
+    if (failure != nullptr) {
+        mxDestroyArray(failure);
+        matrix = nullptr;
+    }
+#else
+    mxArray* matrix = kind == OutputClass::real
+                          ? mxCreateDoubleMatrix(static_cast<mwSize>(rows), static_cast<mwSize>(cols), mxREAL)
+                          : mxCreateLogicalMatrix(static_cast<mwSize>(rows), static_cast<mwSize>(cols));
+#endif
+    if (matrix == nullptr) raiseError(ErrorCode::resultTooLarge, rows, cols);
+    return matrix;
+}
+
+}  // namespace front
