@@ -8,8 +8,10 @@
 // without a copy.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 #include "error_report.hpp"
 #include "mex.h"
@@ -20,12 +22,15 @@ enum class OutputClass { real, logical };
 
 // A rows x cols matrix of zeros (or false), or the resultTooLarge error.
 inline mxArray* createOutputMatrix(OutputClass kind, std::int32_t rows, std::int32_t cols) {
+    const std::size_t elementSize = kind == OutputClass::real ? sizeof(double) : sizeof(mxLogical);
+    const auto count = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
+    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) / elementSize)
+        raiseError(ErrorCode::resultTooLarge, rows, cols);
 #if defined(HAVE_OCTAVE)
     // Octave's zeros reports an allocation it cannot make by an exception
     // that leaks what the call had set up: a request the C heap refuses ends
     // here instead, with nothing taken.
-    const std::size_t bytes = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) *
-                              (kind == OutputClass::real ? sizeof(double) : sizeof(mxLogical));
+    const std::size_t bytes = static_cast<std::size_t>(count) * elementSize;
     void* probe = std::malloc(bytes);
     if (probe == nullptr && bytes > 0) raiseError(ErrorCode::resultTooLarge, rows, cols);
     std::free(probe);

@@ -3,7 +3,6 @@
 #include <omp.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <limits>
 #include <utility>
@@ -61,6 +60,7 @@ std::vector<std::int32_t> curveOrder(const PointIndex& index, const double* quer
     return order;
 }
 
+constexpr double unfilled = std::numeric_limits<double>::infinity();
 
 // Each query's search straight into its output column; unfilled entries
 // last.
@@ -68,7 +68,6 @@ template <int Fixed>
 void searchColumns(const PointIndex& index, const double* queries, const std::vector<std::int32_t>& order,
                    std::int32_t queryCount, std::int32_t k, std::int32_t capacity, double* numbers,
                    double* squaredDistances) {
-    constexpr double unfilled = std::numeric_limits<double>::infinity();
     const int threads = omp_get_max_threads();
     const std::size_t depth = index.searchDepth();
     std::vector<PointIndex::Pending> stacks(depth * static_cast<std::size_t>(threads));
@@ -104,8 +103,7 @@ void knnSearch(const PointIndex& index, const double* queries, std::int32_t quer
     const std::int32_t capacity = std::min(k, index.pointCount());
     if (capacity == 0) {
         std::fill(numbers, numbers + static_cast<std::size_t>(k) * queryCount, 0.0);
-        std::fill(squaredDistances, squaredDistances + static_cast<std::size_t>(k) * queryCount,
-                  std::numeric_limits<double>::infinity());
+        std::fill(squaredDistances, squaredDistances + static_cast<std::size_t>(k) * queryCount, unfilled);
         return;
     }
     // Empty: the queries in their own order.

@@ -74,7 +74,7 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
             double cut;
             if ((diff1 + diff2) < 0) {
                 far.node = node->second;
-                at = at + 1;
+                ++at;
                 cut = (val - node->divhigh) * (val - node->divhigh);
             } else {
                 far.node = at + 1;

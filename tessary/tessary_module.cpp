@@ -50,9 +50,6 @@ std::int32_t readNeighbourCount(const mxArray* array) {
 }
 
 mxArray* newResultMatrix(std::int32_t rows, std::int32_t cols) {
-    const auto count = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
-    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) / sizeof(double))
-        raiseError(ErrorCode::resultTooLarge, rows, cols);
     return front::createOutputMatrix(OutputClass::real, rows, cols);
 }
 
