@@ -3,8 +3,10 @@
 # modules. Packages already present are left alone.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config octave liboctave-dev libeigen3-dev libnanoflann-dev libgtest-dev gnuplot-nox
-          clang libclang-rt-14-dev libomp-dev valgrind python3)
+# gnuplot, Ghostscript and Octave's fonts draw and print the demo's picture
+# without a display.
+packages=(build-essential cmake pkg-config octave liboctave-dev libeigen3-dev libnanoflann-dev libgtest-dev
+          gnuplot-nox ghostscript fonts-freefont-otf clang libclang-rt-14-dev libomp-dev valgrind python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
