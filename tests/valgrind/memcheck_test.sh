@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Runs Octave test scripts that cover every command, error path and mend
 # under valgrind's memcheck and checks the log.
-# Arguments: the folder of the built modules, then the script names.
+# Arguments: the folder of the built modules, a library to preload, then the
+# script names.
 set -euo pipefail
 mex=$1
-shift
+preload=$2
+shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
 for name in "$@"; do
   log=$(mktemp)
-  valgrind --tool=memcheck --keep-debuginfo=yes --leak-check=full --show-leak-kinds=all --num-callers=40 \
+  LD_PRELOAD=$preload valgrind --tool=memcheck --keep-debuginfo=yes --leak-check=full --show-leak-kinds=all --num-callers=40 \
     --log-file="$log" \
     octave-cli --no-gui --norc --quiet --no-history "$here/../octave/run_octave_test.m" "$mex" "$name" \
     || status=1
