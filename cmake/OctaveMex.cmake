@@ -1,6 +1,11 @@
 # Builds MEX modules for GNU Octave with the compile and link settings that
 # Octave's own mkoctfile reports.
 find_program(MKOCTFILE_EXECUTABLE NAMES mkoctfile REQUIRED)
+execute_process(COMMAND ${MKOCTFILE_EXECUTABLE} --version OUTPUT_VARIABLE version_text ERROR_VARIABLE version_text)
+string(REGEX MATCH "[0-9]+\\.[0-9]+\\.[0-9]+" OCTAVE_VERSION "${version_text}")
+if(OCTAVE_VERSION VERSION_LESS OCTAVE_MINIMUM_VERSION)
+  message(FATAL_ERROR "Octave ${OCTAVE_VERSION} found; the modules need Octave ${OCTAVE_MINIMUM_VERSION} or later")
+endif()
 
 function(_mkoctfile_query variable out)
   execute_process(COMMAND ${MKOCTFILE_EXECUTABLE} -p ${variable}

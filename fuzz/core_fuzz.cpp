@@ -4,11 +4,15 @@
 //      must give the linear scan's labels;
 //   1  bytes as lattice coordinates in steps of 0.125, where distances of
 //      exactly eps abound: the same check;
-//   2  float32 values as a point, a mean and a covariance: the kernel must
-//      not crash, and the cached inverse must give the per-pair distance.
+//   2  float32 values as a point, a mean, a covariance and a threshold:
+//      the kernel is only checked not to crash; the gate's test on the
+//      quadratic form must agree with the test on the distance, its
+//      rounded square root, at the threshold and at the distance itself.
 #include <cstddef>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "../tests/unit/reference_algorithms.hpp"
@@ -32,12 +36,12 @@ void checkKernel(const float* v) {
     double point[3], mean[3], cov[9];
     for (int i = 0; i < 3; ++i) point[i] = v[i], mean[i] = v[3 + i];
     for (int i = 0; i < 9; ++i) cov[i] = v[6 + i];
-    const float perPair = gaussianDistance(point, mean, cov);
-    const double ids[3] = {1, 0, 1};
-    const GateQuery query{point, ids, 1, {mean, cov, 1}};
-    const GaussianCache cache(query);
-    const float cached = mahalanobisDistance(vectorFrom(point), cache.mean(0), cache.inverse(0));
-    if (std::memcmp(&perPair, &cached, sizeof perPair) != 0) __builtin_trap();
+    const Matrix3 inverse = regularizedInverse(covarianceFrom(cov));
+    const float q = quadraticForm(vectorFrom(point), vectorFrom(mean), inverse);
+    const double distance = mahalanobisDistance(vectorFrom(point), vectorFrom(mean), inverse);
+    const double nextUp = std::nextafter(static_cast<float>(distance), std::numeric_limits<float>::infinity());
+    for (const double threshold : {static_cast<double>(v[15]), distance, nextUp})
+        if (GateLimit(threshold).passes(q) != (threshold > distance)) __builtin_trap();
 }
 
 }  // namespace
@@ -48,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ++data;
     --size;
     if (mode == 2) {
-        float v[15];
+        float v[16];
         if (size < sizeof v) return 0;
         std::memcpy(v, data, sizeof v);
         checkKernel(v);

@@ -1,10 +1,12 @@
 # Lays out the Octave package tessary-<version>.tar.gz: DESCRIPTION, INDEX,
 # COPYING, inst/ and src/ with its Makefile and the sources.
-# Called with SOURCE_DIR, OUTPUT_DIR and VERSION.
+# Called with SOURCE_DIR, OUTPUT_DIR, VERSION and OCTAVE_MINIMUM_VERSION.
 set(stage ${OUTPUT_DIR}/tessary-${VERSION})
 file(REMOVE_RECURSE ${stage})
 file(MAKE_DIRECTORY ${stage}/inst ${stage}/src)
 set(PROJECT_VERSION ${VERSION})
+# Today, or SOURCE_DATE_EPOCH's day for a reproducible package.
+string(TIMESTAMP PACKAGE_DATE "%Y-%m-%d" UTC)
 configure_file(${SOURCE_DIR}/package/DESCRIPTION.in ${stage}/DESCRIPTION @ONLY)
 file(COPY ${SOURCE_DIR}/package/INDEX ${SOURCE_DIR}/COPYING DESTINATION ${stage})
 # The modules' help texts must sit beside the modules, in the package's

@@ -9,14 +9,17 @@
 namespace tessary {
 namespace {
 
+constexpr double eps = DensityClusterer::eps;
+
 // Cell side: any two records in one cell are closer than eps even after
 // float32 rounding (the cell diagonal is 0.9999 eps), so a cell's records
 // are all neighbours of one another; neighbours lie at most two cells apart.
-constexpr double cellSide = 0.75 / 1.7320508075688772 * 0.9999;
+constexpr double sqrt3 = 1.7320508075688772;
+constexpr double cellSide = eps / sqrt3 * 0.9999;
 
 // Box tests decide for a whole cell at once only with a margin far above the
 // float32 rounding of a distance (a few parts in 10^7).
-constexpr double eps2 = 0.5625;
+constexpr double eps2 = eps * eps;
 constexpr double surelyOutside = eps2 * (1 + 1e-5);
 constexpr double surelyInside = eps2 * (1 - 1e-5);
 

@@ -51,7 +51,7 @@ std::vector<ClusterPoint> scene(int n, std::uint32_t seed) {
 
 }  // namespace
 
-TEST(DensityClusterer, PartEdgeCases) {
+TEST(DensityClusterer, EmptyCoincidentTightAndSparseSets) {
     EXPECT_TRUE(labels({}).empty());
     std::int32_t clusters = -5;
     labels({}, &clusters);

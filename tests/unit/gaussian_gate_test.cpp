@@ -86,12 +86,13 @@ TEST(GaussianGate, CachedInversesGiveTheMasksOfThePerPairKernel) {
 }
 
 TEST(GaussianGate, FirstCandidateThatPassesEitherGateDecides) {
-    // Distances along x under diag(1, 1, 1) are |x - mean|.
+    // Distances along x under diag(1, 1e5, 1e5) are about |x - mean|.
+    // Only x decides; y and z tell the points apart.
+    const std::vector<double> points = {0, 1, 2, 0, 3, 4, 0, 5, 6};
     const std::vector<double> means = {1.5, 0, 0, 0.5, 0, 0, 3, 0, 0};
     std::vector<double> covs;
-    for (int g = 0; g < 3; ++g) covs.insert(covs.end(), {1, 0, 0, 0, 1, 0, 0, 0, 1});
-    const std::vector<double> points = {0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const std::vector<double> ids = {1, 2, 3, 3, 3, 2, 3, 3, 3};  // (1.5, 0.5, 3), (3, 3, 0.5), (3, 3, 3)
+    for (int g = 0; g < 3; ++g) covs.insert(covs.end(), {1, 0, 0, 0, 100000, 0, 0, 0, 100000});
+    const std::vector<double> ids = {1, 2, 3, 3, 3, 2, 3, 3, 3};  // about (1.5, 0.5, 3), (3, 3, 0.5), (3, 3, 3)
     const GateQuery q{points.data(), ids.data(), 3, {means.data(), covs.data(), 3}};
     const GaussianCache cache(q);
     std::vector<std::uint8_t> in(3), up(3), strict(3);
@@ -100,10 +101,13 @@ TEST(GaussianGate, FirstCandidateThatPassesEitherGateDecides) {
     EXPECT_EQ(in, (std::vector<std::uint8_t>{0, 1, 0}));
     EXPECT_EQ(up, (std::vector<std::uint8_t>{1, 1, 0}));
     EXPECT_EQ(strict, (std::vector<std::uint8_t>{1, 1, 0}));
+    // The rejected list holds the points whose in is 0, in column order.
     const auto rejected = rejectedPoints(points.data(), 3, in.data());
     ASSERT_EQ(rejected.size(), 2u);
-    EXPECT_EQ(rejected[0].clusterId, UNCLASSIFIED);
-    EXPECT_EQ(rejected[0].reserved, 0);
+    EXPECT_EQ(rejected[0].y, 1.0f);
+    EXPECT_EQ(rejected[0].z, 2.0f);
+    EXPECT_EQ(rejected[1].y, 5.0f);
+    EXPECT_EQ(rejected[1].z, 6.0f);
 }
 
 TEST(GaussianGate, CandidateNumbersAndTheirLimits) {

@@ -199,10 +199,17 @@ TEST(KnnSearch, UnfilledSlotsReportZeroAndInfinity) {
 }
 
 TEST(KnnSearch, ZeroNeighboursAndZeroQueriesWriteNothing) {
-    const std::vector<double> points = {0, 0, 0};
-    const PointIndex index(points.data(), 1);
-    EXPECT_TRUE(search(index, {1, 2, 3}, 0).numbers.empty());
-    EXPECT_TRUE(search(index, {}, 5).numbers.empty());
+    const std::vector<double> points = {0, 0, 0, 1, 1, 1};
+    const std::vector<double> queries = {1, 2, 3, 0, 0, 0};
+    for (int n : {0, 2}) {
+        const PointIndex index(points.data(), n);
+        for (auto [m, k] : {std::pair{2, 0}, {0, 5}}) {
+            std::vector<double> numbers(8, -7.0), distances(8, -7.0);
+            knnSearch(index, queries.data(), m, k, numbers.data(), distances.data());
+            EXPECT_EQ(numbers, std::vector<double>(8, -7.0)) << n << " points, k " << k;
+            EXPECT_EQ(distances, std::vector<double>(8, -7.0)) << n << " points, k " << k;
+        }
+    }
 }
 
 TEST(KnnSearch, CopiesThePointsItIsGiven) {
