@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "error_report.hpp"
+#include "mex_host.hpp"
 
 namespace front {
 namespace {
@@ -55,14 +56,9 @@ double readScalar(const mxArray* array, const char* name) {
 
 CommandName::CommandName(const mxArray* array) {
     if (mxGetClassID(array) != mxCHAR_CLASS) return;
-    const mxChar* chars = mxGetChars(array);
     const std::size_t count = mxGetNumberOfElements(array);
     length_ = count < capacity ? count : capacity;
-    for (std::size_t i = 0; i < length_; ++i) {
-        const auto c = static_cast<unsigned>(chars[i]);
-        // Text outside ASCII cannot match a name; show it as '?' in messages.
-        text_[i] = c < 128 ? static_cast<char>(c) : '?';
-    }
+    readCharacters(array, text_, capacity);
 }
 
 bool CommandName::is(const char* name) const {

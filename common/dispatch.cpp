@@ -7,6 +7,7 @@
 #include "arguments.hpp"
 #include "error_report.hpp"
 #include "handle_registry.hpp"
+#include "mex_host.hpp"
 #include "module.hpp"
 
 namespace front {
@@ -50,9 +51,11 @@ void destroyLive(const mxArray* handle) {
 
 void runInit(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (nlhs != 1) raiseError(ErrorCode::initOutputs);
+    // MATLAB ends the call at once, skipping every destructor, when it cannot
+    // make an array: each output is made while the call holds nothing.
+    mxArray* handle = mxCreateNumericMatrix(1, handleBytes, mxUINT8_CLASS, mxREAL);
     ObjectGuard guard{thisModule.createObject(nrhs, prhs)};
     // Everything that can fail comes before the object is registered.
-    mxArray* handle = mxCreateNumericMatrix(1, handleBytes, mxUINT8_CLASS, mxREAL);
     writeToken(handle, registry().add(guard.object));
     guard.object = nullptr;
     mexLock();
@@ -71,9 +74,9 @@ void runSubcommand(const mxArray* handle, void* object, int nlhs, mxArray* plhs[
     const CommandName name(prhs[2]);
     if (name.is("DELETE")) {
         if (nlhs != 1) raiseError(ErrorCode::outputCount, 1, nlhs);
+        plhs[0] = mxCreateLogicalScalar(true);
         destroyLive(handle);
         mexPrintf("kdTree deleted.");
-        plhs[0] = mxCreateLogicalScalar(true);
         return;
     }
     const Subcommand* subcommand = findSubcommand(name);
@@ -131,12 +134,6 @@ void dispatchCommand(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 // The host error is raised only after the try block has ended, so that every
 // local object of the command is destroyed first and the host's own error
 // exception is never caught by the handlers below.
-#if defined(_WIN32)
-#define MEX_ENTRY_POINT __declspec(dllexport)
-#else
-#define MEX_ENTRY_POINT __attribute__((visibility("default")))
-#endif
-
 extern "C" MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     using namespace front;
     bool failed = true;

@@ -43,8 +43,10 @@ ErrorCode currentCode = ErrorCode::exception;
 
 void formatInto(ErrorCode code, std::va_list args) {
     currentCode = code;
-    // vsnprintf always terminates and cuts after errorBufferSize - 1 characters.
+    // Cut after errorBufferSize - 1 characters; terminated here too, for C
+    // runtimes whose vsnprintf leaves a full buffer unterminated.
     std::vsnprintf(errorBuffer, errorBufferSize, errorMessage(code).text, args);
+    errorBuffer[errorBufferSize - 1] = '\0';
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -69,12 +70,19 @@ GateLimit::GateLimit(double threshold) : largest_(-1.0f) {
 std::int64_t findInvalidCandidate(const GateQuery& query) {
     const auto count = static_cast<std::int64_t>(at(query.pointCount, 0));
     const double last = static_cast<double>(query.gaussians.count) - 1.0;
-    std::int64_t first = count;
-#pragma omp parallel for schedule(static) reduction(min : first)
-    for (std::int64_t k = 0; k < count; ++k) {
-        const double number = std::trunc(query.ids[k] - 1.0);
-        if (!(number >= -1.0 && number <= last) && k < first) first = k;
+    // Each thread's first invalid entry; the first of all is the least. (The
+    // OpenMP of Visual C++ has no min reduction.)
+    std::vector<std::int64_t> firsts(static_cast<std::size_t>(omp_get_max_threads()), count);
+#pragma omp parallel
+    {
+        std::int64_t& first = firsts[static_cast<std::size_t>(omp_get_thread_num())];
+#pragma omp for schedule(static)
+        for (std::int64_t k = 0; k < count; ++k) {
+            const double number = std::trunc(query.ids[k] - 1.0);
+            if (!(number >= -1.0 && number <= last) && k < first) first = k;
+        }
     }
+    const std::int64_t first = *std::min_element(firsts.begin(), firsts.end());
     return first == count ? -1 : first;
 }
 

@@ -1,5 +1,6 @@
 // The tessary module as the host sees it: reads and checks the arguments,
 // calls the numerical core, writes the outputs.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -10,8 +11,8 @@
 #include "error_report.hpp"
 #include "gaussian_gate.hpp"
 #include "knn_search.hpp"
+#include "mex_host.hpp"
 #include "module.hpp"
-#include "output_matrix.hpp"
 #include "point_index.hpp"
 
 namespace tessary {
@@ -106,18 +107,23 @@ void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     requireAtMostOutputs(3, nlhs);
     requireValidCandidates(query);
 
+    // Outputs are made while the call holds no scratch memory (see runInit).
     mxArray* in = newMask(query.pointCount);
     mxArray* inUpper = nlhs >= 2 ? newMask(query.pointCount) : nullptr;
-    const GaussianCache cache(query);
-    gateTwoLevel(query, cache, mahal, mahalUpper, maskOf(in), inUpper != nullptr ? maskOf(inUpper) : nullptr);
+    {
+        const GaussianCache cache(query);
+        gateTwoLevel(query, cache, mahal, mahalUpper, maskOf(in), inUpper != nullptr ? maskOf(inUpper) : nullptr);
+    }
     plhs[0] = in;
     if (inUpper != nullptr) plhs[1] = inUpper;
     if (nlhs < 3) return;
 
-    DensityClusterer clusterer(rejectedPoints(query.points, query.pointCount, maskOf(in)));
+    const std::uint8_t* accepted = maskOf(in);
+    const auto rejected = static_cast<std::int32_t>(std::count(accepted, accepted + query.pointCount, 0));
+    mxArray* labels = newResultMatrix(1, rejected);
+    DensityClusterer clusterer(rejectedPoints(query.points, query.pointCount, accepted));
     clusterer.run();
     const auto& records = clusterer.pointList();
-    mxArray* labels = newResultMatrix(1, static_cast<std::int32_t>(records.size()));
     double* out = mxGetPr(labels);
     for (std::size_t k = 0; k < records.size(); ++k) out[k] = static_cast<double>(records[k].clusterId);
     plhs[2] = labels;

@@ -1,11 +1,6 @@
-// Output matrices of results the host keeps.
-//
-// Octave copies an array made with mxCreateDoubleMatrix or
-// mxCreateLogicalMatrix into storage of its own when the call returns; for the
-// K x M results of a search that copy, with the zero-fill before it, costs a
-// fifth of the search. An array Octave made itself (its builtin zeros or
-// false) is handed back as it is. MATLAB takes over what mxCreate* made
-// without a copy.
+// Everything that differs between the hosts the modules are built for, and
+// nothing else: GNU Octave (its mex.h defines HAVE_OCTAVE), and MATLAB
+// through its own headers or through the interface layer in matlab/.
 #pragma once
 
 #include <cstddef>
@@ -16,11 +11,44 @@
 #include "error_report.hpp"
 #include "mex.h"
 
+// The one symbol a module exports.
+#if defined(_WIN32)
+#define MEX_ENTRY_POINT __declspec(dllexport)
+#elif defined(__GNUC__)
+#define MEX_ENTRY_POINT __attribute__((visibility("default")))
+#else
+#define MEX_ENTRY_POINT
+#endif
+
 namespace front {
+
+// Copies the first `capacity` characters of a character array into `text`
+// (capacity + 1 bytes, cleared by the caller). MATLAB's mxGetString cuts a
+// longer text; Octave's copies nothing then, so Octave's characters are
+// read directly, with text outside ASCII shown as '?'.
+inline void readCharacters(const mxArray* array, char* text, std::size_t capacity) {
+#if defined(HAVE_OCTAVE)
+    const mxChar* chars = mxGetChars(array);
+    const std::size_t count = mxGetNumberOfElements(array);
+    for (std::size_t i = 0; i < count && i < capacity; ++i) {
+        const auto c = static_cast<unsigned char>(chars[i]);
+        text[i] = c < 128 ? static_cast<char>(c) : '?';
+    }
+#else
+    mxGetString(array, text, static_cast<mwSize>(capacity + 1));
+#endif
+}
 
 enum class OutputClass { real, logical };
 
 // A rows x cols matrix of zeros (or false), or the resultTooLarge error.
+//
+// Octave copies an array made with mxCreateDoubleMatrix or
+// mxCreateLogicalMatrix into storage of its own when the call returns; for
+// the K x M results of a search that copy, with the zero-fill before it,
+// costs a fifth of the search. An array Octave made itself (its builtin
+// zeros or false) is handed back as it is. MATLAB takes over what mxCreate*
+// made without a copy; when it cannot make one it ends the call itself.
 inline mxArray* createOutputMatrix(OutputClass kind, std::int32_t rows, std::int32_t cols) {
     const std::size_t elementSize = kind == OutputClass::real ? sizeof(double) : sizeof(mxLogical);
     const auto count = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
