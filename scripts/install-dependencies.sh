@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
 # Installs, as root on Debian 12, the packages needed to build and test the
-# modules. Packages already present are left alone.
+# modules; packages already present are left alone. With "windows", also the
+# MinGW-w64 cross compilers; with "wine", also Wine, 32-bit and 64-bit.
 set -euo pipefail
 
 # gnuplot, Ghostscript and Octave's fonts draw and print the demo's picture
 # without a display.
 packages=(build-essential cmake pkg-config octave liboctave-dev libeigen3-dev libnanoflann-dev libgtest-dev
           gnuplot-nox ghostscript fonts-freefont-otf clang libclang-rt-14-dev libomp-dev valgrind python3)
+for group in "$@"; do
+  case $group in
+    windows) packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix) ;;
+    wine)
+      # Wine runs 32-bit Windows programs through its 32-bit half, an i386 package.
+      dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+      packages+=(wine wine64 wine32:i386) ;;
+    *) echo "unknown group $group" >&2; exit 1 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the modules and runs the whole test suite:
-# the unit, Octave, package and fuzz tests of build/, then the unit tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer and the core's
-# libFuzzer target, built with clang in build-sanitize/.
+# - in build/: the unit tests, the Octave tests, the package, memcheck, and
+#   the stand-in MATLAB host's scenarios on the modules built on MATLAB's
+#   interface, natively (.mexa64) and, under Wine, cross-built for Windows
+#   (.mexw32, .mexw64; scripts/build-windows.sh);
+# - in build-sanitize/, built with clang under AddressSanitizer and
+#   UndefinedBehaviorSanitizer: the unit tests, the stand-in scenarios and
+#   the core's libFuzzer target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-dependencies.sh
+scripts/install-dependencies.sh windows wine
+scripts/build-windows.sh
 scripts/build.sh
 ctest --test-dir build --output-on-failure -j 2
 CC=clang CXX=clang++ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Release -DTESSARY_SANITIZE=ON \

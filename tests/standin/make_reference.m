@@ -1,0 +1,73 @@
+% Writes the inputs and outputs of the Octave build that every build on
+% MATLAB's interface must give bit for bit: "knnsearch" on the lidar scan
+% with K = 1, 3 and 10, and "kd" and "kd2", with the clustering, on a scene
+% of 200,000 points and 20,000 Gaussians.
+%   octave-cli make_reference.m <module folder> <data folder> <output file>
+args = argv();
+addpath(args{1});
+rng(20261208);
+
+fid = fopen(fullfile(args{2}, 'kitti_hdl64_000000.f64'), 'r', 'ieee-le');
+scan = fread(fid, [3 Inf], 'double');
+fclose(fid);
+queries = scan + 0.05 * randn(size(scan));
+evalc('h = tessary(''init'', scan);');
+out = {'scan', scan; 'queries', queries};
+for K = [1 3 10]
+  [idx, d2] = tessary('do', h, 'knnsearch', queries, K);
+  out(end + 1, :) = {sprintf('idx%d', K), idx};
+  out(end + 1, :) = {sprintf('d2_%d', K), d2};
+end
+evalc('ok = tessary(''delete'', h);');
+
+% Gaussians over a 200 m x 200 m map, some degenerate: all zero, flat,
+% with a negative eigenvalue, with a NaN.
+G = 20000;
+means = [200 * rand(2, G); 4 * rand(1, G)];
+A = 0.4 * randn(9, G);
+covs = zeros(9, G);
+for r = 1:3
+  for c = 1:3
+    covs(r + 3 * (c - 1), :) = sum(A(r:3:9, :) .* A(c:3:9, :), 1);
+  end
+end
+covs([1 5 9], :) = covs([1 5 9], :) + 0.01;
+kind = rand(1, G);
+covs(:, kind < 0.02) = 0;
+covs([3 6 7 8 9], kind >= 0.02 & kind < 0.04) = 0;
+covs(9, kind >= 0.04 & kind < 0.05) = -1;
+covs(5, kind >= 0.05 & kind < 0.06) = NaN;
+
+% Points near the Gaussians, clumps where the map has nothing, and scatter.
+near = means(:, randi(G, 1, 140000)) + 0.3 * randn(3, 140000);
+centres = [200 * rand(2, 2000); 4 * rand(1, 2000)];
+clumps = centres(:, repmat(1:2000, 1, 25)) + 0.15 * randn(3, 50000);
+scatter = [200 * rand(2, 10000); 4 * rand(1, 10000)];
+points = [near, clumps, scatter];
+evalc('hm = tessary(''init'', means);');
+[ids, ~] = tessary('do', hm, 'knnsearch', points, 3);
+ids(rand(size(ids)) < 0.02) = 0;
+mahal = 2.5;
+mahalUpper = 4;
+[in, inUpper, labels] = tessary('do', hm, 'kd', points, ids, means, covs, mahal, mahalUpper);
+in2 = tessary('do', hm, 'kd2', points, ids, means, covs, mahal);
+evalc('ok = tessary(''delete'', hm);');
+out = [out; {'points', points; 'ids', ids; 'means', means; 'covs', covs; 'mahal', mahal; ...
+             'mahalUpper', mahalUpper; 'kd_in', in; 'kd_inUpper', inUpper; 'kd_labels', labels; 'kd2_in', in2}];
+fprintf('%d of %d points rejected, in %d clusters\n', sum(~in), numel(in), max(labels) + 1);
+
+% Each array: a 16-byte name, a class (1 double, 2 logical), rows and
+% columns as uint64, then the elements.
+fid = fopen(args{3}, 'w', 'ieee-le');
+for k = 1:size(out, 1)
+  [name, value] = out{k, :};
+  fwrite(fid, [name, zeros(1, 16 - numel(name))], 'uint8');
+  fwrite(fid, 1 + islogical(value), 'uint32');
+  fwrite(fid, size(value), 'uint64');
+  if islogical(value)
+    fwrite(fid, value, 'uint8');
+  else
+    fwrite(fid, value, 'double');
+  end
+end
+fclose(fid);
