@@ -1,26 +1,26 @@
-## corvane  Placeholder module on the tessary command protocol.
-##
-##   H = corvane ('init', PTS)
-##     PTS  3 x N double, real, full (N = 0 allowed); checked, then dropped.
-##     H    1 x 4 uint8: handle of a new, empty object.
-##
-##   OK = corvane ('delete', H)
-##   OK = corvane ('do', H, 'DELETE')
-##     Destroy the object; OK is logical true. Prints "kdTree deleted."
-##     (with a line break for 'delete'). The all-zero handle destroys nothing.
-##
-## Every live object holds one lock on the module (mislocked ('corvane')).
-## A deleted, made-up or tessary handle is refused.
-##
-## Errors, by identifier (their meaning as in help tessary):
-##   corvane:argumentMissing, corvane:notCommandString, corvane:wrongCommand,
-##   corvane:initOutputs, corvane:inputCount, corvane:tooFewInputs,
-##   corvane:outputCount, corvane:badHandle, corvane:deadHandle,
-##   corvane:unknownSubcommand, corvane:wrongClass, corvane:complex,
-##   corvane:sparse, corvane:notMatrix, corvane:tooLarge, corvane:rowCount
-##
-## Example:
-##   h = corvane ('init', zeros (3, 0));
-##   ok = corvane ('delete', h);
-##
-## See also: tessary.
+% corvane  Placeholder module on the tessary command protocol.
+%
+%   H = corvane ('init', PTS)
+%     PTS  3 x N double, real, full (N = 0 allowed); checked, then dropped.
+%     H    1 x 4 uint8: handle of a new, empty object.
+%
+%   OK = corvane ('delete', H)
+%   OK = corvane ('do', H, 'DELETE')
+%     Destroy the object; OK is logical true. Prints "kdTree deleted."
+%     (with a line break for 'delete'). The all-zero handle destroys nothing.
+%
+% Every live object holds one lock on the module (mislocked ('corvane')).
+% A deleted, made-up or tessary handle is refused.
+%
+% Errors, by identifier (their meaning as in help tessary):
+%   corvane:argumentMissing, corvane:notCommandString, corvane:wrongCommand,
+%   corvane:initOutputs, corvane:inputCount, corvane:tooFewInputs,
+%   corvane:outputCount, corvane:badHandle, corvane:deadHandle,
+%   corvane:unknownSubcommand, corvane:wrongClass, corvane:complex,
+%   corvane:sparse, corvane:notMatrix, corvane:tooLarge, corvane:rowCount
+%
+% Example:
+%   h = corvane ('init', zeros (3, 0));
+%   ok = corvane ('delete', h);
+%
+% See also tessary.

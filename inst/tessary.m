@@ -1,88 +1,88 @@
-## tessary  Point index with exact K-nearest search, Gaussian gating and density clustering.
-##
-##   H = tessary ('init', PTS)
-##     PTS  3 x N double, real, full, finite: one point (x; y; z) per column.
-##          N = 0 is allowed.
-##     H    1 x 4 uint8: handle of a new object holding a private copy of PTS
-##          and a KD-tree over it (leaf size 10). Prints "kd size init: N".
-##          Changing PTS afterwards changes nothing.
-##
-##   [IDX, D2] = tessary ('do', H, 'knnsearch', POINTS, K)
-##     POINTS  3 x M double: query points, one per column.
-##     K       double scalar, finite, 0 <= K < 2^31; truncated toward zero.
-##     IDX     K x M double: column i holds the 1-based numbers (columns of
-##             PTS) of the K indexed points nearest to query i, nearest
-##             first. Among equal distances the point the tree search meets
-##             first comes first.
-##     D2      K x M double: their squared Euclidean distances.
-##     Slots that no point fills (K > N, an empty index, a query with a NaN
-##     coordinate) hold number 0 and distance Inf. K = 0 gives 0 x M outputs.
-##     With K = 3, IDX over an index of Gaussian means is the IDS argument
-##     of 'kd' and 'kd2': each point's three nearest Gaussians, nearest first.
-##
-##   [IN, INUPPER, LABELS] = tessary ('do', H, 'kd', POINTS, IDS, MEANS, COVS, MAHAL, MAHALUPPER)
-##   IN = tessary ('do', H, 'kd2', POINTS, IDS, MEANS, COVS, MAHAL)
-##     POINTS      3 x N double: query points.
-##     IDS         3 x N' double, N' >= N: column i lists the 1-based numbers
-##                 of point i's three candidate Gaussians, tried in row order.
-##                 An entry is truncated toward zero after subtracting 1; an
-##                 entry of 0 means "no candidate" and fails both gates.
-##     MEANS       3 x G double: Gaussian means.
-##     COVS        9 x G double: each column a 3x3 covariance, column-major;
-##                 only its lower triangle is read.
-##     MAHAL       double scalar: the strict gate.
-##     MAHALUPPER  double scalar: the second gate ('kd' only).
-##     The distance of a point to a Gaussian is the Mahalanobis distance in
-##     single precision under the covariance whose eigenvalues below 1e-6
-##     of the largest are raised to that floor. Comparisons are strict: a
-##     distance equal to a threshold, or NaN, fails.
-##     'kd2':  IN      1 x N logical: some candidate is below MAHAL.
-##     'kd':   IN      1 x N logical: the first candidate that passes either
-##                     gate passes MAHAL.
-##             INUPPER 1 x N logical: some candidate passed either gate.
-##             LABELS  1 x n double, n = sum (~IN): DBSCAN (minPts 5,
-##                     eps 0.75, single precision) of the points with IN
-##                     false, in column order: -2 for noise, else the
-##                     cluster number 0, 1, ... in order of formation.
-##     The object behind H is not read: the all-zero handle works too.
-##     Fewer outputs may be requested; 'kd' clusters only when asked for
-##     LABELS. Results do not depend on the number of threads.
-##
-##   OK = tessary ('delete', H)
-##   OK = tessary ('do', H, 'DELETE')
-##     Destroy the object; OK is logical true. Prints "kdTree deleted."
-##     (with a line break for 'delete'). The all-zero handle destroys
-##     nothing.
-##
-## Every live object holds one lock on the module (mislocked ('tessary')).
-## A deleted, made-up or corvane handle is refused.
-##
-## Errors, by identifier:
-##   tessary:argumentMissing    no command, or no handle
-##   tessary:notCommandString   the command is not a non-empty character row
-##   tessary:wrongCommand       not 'init', 'do' or 'delete'
-##   tessary:initOutputs        'init' without exactly one output
-##   tessary:inputCount, tessary:tooFewInputs, tessary:outputCount
-##                              wrong numbers of arguments
-##   tessary:badHandle          a handle that is not 4 uint8 elements
-##   tessary:deadHandle         a handle that names no live tessary object
-##   tessary:unknownSubcommand  not 'knnsearch', 'kd', 'kd2' or 'DELETE'
-##   tessary:wrongClass, tessary:complex, tessary:sparse, tessary:notMatrix,
-##   tessary:tooLarge, tessary:rowCount, tessary:notScalar
-##                              an argument of the wrong class, kind or shape
-##   tessary:notFinite          PTS with NaN or Inf
-##   tessary:outOfRange         K negative, not finite or too large
-##   tessary:tooFewColumns      IDS with fewer columns than POINTS
-##   tessary:columnMismatch     COVS and MEANS with different column counts
-##   tessary:badCandidate       an IDS entry neither 0 nor a Gaussian number
-##   tessary:resultTooLarge, tessary:outOfMemory, tessary:exception
-##                              memory exhausted, or an error raised inside
-##                              a library or the host
-##
-## Example:
-##   pts = rand (3, 1000);
-##   h = tessary ('init', pts);
-##   [idx, d2] = tessary ('do', h, 'knnsearch', rand (3, 5), 3);
-##   ok = tessary ('delete', h);
-##
-## See also: corvane, PointCloudIndex, gaussianGate.
+% tessary  Point index with exact K-nearest search, Gaussian gating and density clustering.
+%
+%   H = tessary ('init', PTS)
+%     PTS  3 x N double, real, full, finite: one point (x; y; z) per column.
+%          N = 0 is allowed.
+%     H    1 x 4 uint8: handle of a new object holding a private copy of PTS
+%          and a KD-tree over it (leaf size 10). Prints "kd size init: N".
+%          Changing PTS afterwards changes nothing.
+%
+%   [IDX, D2] = tessary ('do', H, 'knnsearch', POINTS, K)
+%     POINTS  3 x M double: query points, one per column.
+%     K       double scalar, finite, 0 <= K < 2^31; truncated toward zero.
+%     IDX     K x M double: column i holds the 1-based numbers (columns of
+%             PTS) of the K indexed points nearest to query i, nearest
+%             first. Among equal distances the point the tree search meets
+%             first comes first.
+%     D2      K x M double: their squared Euclidean distances.
+%     Slots that no point fills (K > N, an empty index, a query with a NaN
+%     coordinate) hold number 0 and distance Inf. K = 0 gives 0 x M outputs.
+%     With K = 3, IDX over an index of Gaussian means is the IDS argument
+%     of 'kd' and 'kd2': each point's three nearest Gaussians, nearest first.
+%
+%   [IN, INUPPER, LABELS] = tessary ('do', H, 'kd', POINTS, IDS, MEANS, COVS, MAHAL, MAHALUPPER)
+%   IN = tessary ('do', H, 'kd2', POINTS, IDS, MEANS, COVS, MAHAL)
+%     POINTS      3 x N double: query points.
+%     IDS         3 x N' double, N' >= N: column i lists the 1-based numbers
+%                 of point i's three candidate Gaussians, tried in row order.
+%                 An entry is truncated toward zero after subtracting 1; an
+%                 entry of 0 means "no candidate" and fails both gates.
+%     MEANS       3 x G double: Gaussian means.
+%     COVS        9 x G double: each column a 3x3 covariance, column-major;
+%                 only its lower triangle is read.
+%     MAHAL       double scalar: the strict gate.
+%     MAHALUPPER  double scalar: the second gate ('kd' only).
+%     The distance of a point to a Gaussian is the Mahalanobis distance in
+%     single precision under the covariance whose eigenvalues below 1e-6
+%     of the largest are raised to that floor. Comparisons are strict: a
+%     distance equal to a threshold, or NaN, fails.
+%     'kd2':  IN      1 x N logical: some candidate is below MAHAL.
+%     'kd':   IN      1 x N logical: the first candidate that passes either
+%                     gate passes MAHAL.
+%             INUPPER 1 x N logical: some candidate passed either gate.
+%             LABELS  1 x n double, n = sum (~IN): DBSCAN (minPts 5,
+%                     eps 0.75, single precision) of the points with IN
+%                     false, in column order: -2 for noise, else the
+%                     cluster number 0, 1, ... in order of formation.
+%     The object behind H is not read: the all-zero handle works too.
+%     Fewer outputs may be requested; 'kd' clusters only when asked for
+%     LABELS. Results do not depend on the number of threads.
+%
+%   OK = tessary ('delete', H)
+%   OK = tessary ('do', H, 'DELETE')
+%     Destroy the object; OK is logical true. Prints "kdTree deleted."
+%     (with a line break for 'delete'). The all-zero handle destroys
+%     nothing.
+%
+% Every live object holds one lock on the module (mislocked ('tessary')).
+% A deleted, made-up or corvane handle is refused.
+%
+% Errors, by identifier:
+%   tessary:argumentMissing    no command, or no handle
+%   tessary:notCommandString   the command is not a non-empty character row
+%   tessary:wrongCommand       not 'init', 'do' or 'delete'
+%   tessary:initOutputs        'init' without exactly one output
+%   tessary:inputCount, tessary:tooFewInputs, tessary:outputCount
+%                              wrong numbers of arguments
+%   tessary:badHandle          a handle that is not 4 uint8 elements
+%   tessary:deadHandle         a handle that names no live tessary object
+%   tessary:unknownSubcommand  not 'knnsearch', 'kd', 'kd2' or 'DELETE'
+%   tessary:wrongClass, tessary:complex, tessary:sparse, tessary:notMatrix,
+%   tessary:tooLarge, tessary:rowCount, tessary:notScalar
+%                              an argument of the wrong class, kind or shape
+%   tessary:notFinite          PTS with NaN or Inf
+%   tessary:outOfRange         K negative, not finite or too large
+%   tessary:tooFewColumns      IDS with fewer columns than POINTS
+%   tessary:columnMismatch     COVS and MEANS with different column counts
+%   tessary:badCandidate       an IDS entry neither 0 nor a Gaussian number
+%   tessary:resultTooLarge, tessary:outOfMemory, tessary:exception
+%                              memory exhausted, or an error raised inside
+%                              a library or the host
+%
+% Example:
+%   pts = rand (3, 1000);
+%   h = tessary ('init', pts);
+%   [idx, d2] = tessary ('do', h, 'knnsearch', rand (3, 5), 3);
+%   ok = tessary ('delete', h);
+%
+% See also corvane, PointCloudIndex, gaussianGate.
