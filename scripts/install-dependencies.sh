@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, as root on Debian 12, the packages needed to build and test the
 # modules; packages already present are left alone. With "windows", also the
-# MinGW-w64 cross compilers; with "wine", also Wine, 32-bit and 64-bit.
+# MinGW-w64 cross compilers; with "wine", also Wine, 32-bit and 64-bit; with
+# "i686", the 32-bit x86 Linux compilers and qemu to run what they build.
 set -euo pipefail
 
 # gnuplot, Ghostscript and Octave's fonts draw and print the demo's picture
@@ -15,6 +16,7 @@ for group in "$@"; do
       # Wine runs 32-bit Windows programs through its 32-bit half, an i386 package.
       dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
       packages+=(wine wine64 wine32:i386) ;;
+    i686) packages+=(g++-multilib qemu-user-static) ;;
     *) echo "unknown group $group" >&2; exit 1 ;;
   esac
 done
