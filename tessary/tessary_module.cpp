@@ -107,7 +107,8 @@ void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     requireAtMostOutputs(3, nlhs);
     requireValidCandidates(query);
 
-    // Outputs are made while the call holds no scratch memory (see runInit).
+    // MATLAB ends the call at once, skipping every destructor, when it cannot
+    // make an array: each output is made while the call holds no scratch memory.
     mxArray* in = newMask(query.pointCount);
     mxArray* inUpper = nlhs >= 2 ? newMask(query.pointCount) : nullptr;
     {
