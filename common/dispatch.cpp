@@ -131,11 +131,29 @@ void dispatchCommand(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
 }  // namespace front
 
+namespace {
+
+// MATLAB's clear runs this, then unloads the module file.
+void beforeUnload() {
+    if (front::thisModule.beforeUnload != nullptr) front::thisModule.beforeUnload();
+}
+
+// Static data starts afresh with every load of the module file.
+bool exitFunctionRegistered = false;
+
+}  // namespace
+
 // The host error is raised only after the try block has ended, so that every
 // local object of the command is destroyed first and the host's own error
-// exception is never caught by the handlers below.
+// exception is never caught by the handlers below. An exception of any other
+// type must not leave the module either: a MinGW-built module that lets one
+// escape ends MATLAB.
 extern "C" MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     using namespace front;
+    if (!exitFunctionRegistered) {
+        mexAtExit(beforeUnload);
+        exitFunctionRegistered = true;
+    }
     bool failed = true;
     try {
         dispatchCommand(nlhs, plhs, nrhs, prhs);
@@ -147,6 +165,8 @@ extern "C" MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
         formatException(ErrorCode::exception, e.what(), thisModule.name);
     } catch (const char* text) {
         formatException(ErrorCode::exception, text, thisModule.name);
+    } catch (...) {
+        formatError(ErrorCode::exception, "An exception of unknown type was raised.");
     }
     if (failed) mexErrMsgIdAndTxt(errorIdentifier(thisModule.name), "%s", errorText());
 }

@@ -25,6 +25,9 @@ struct Module {
     void (*destroyObject)(void* object);
     const Subcommand* subcommands;  // tried in table order after "DELETE"
     std::size_t subcommandCount;
+    // Stops whatever of the module would run on after the host unloads its
+    // file; null when nothing would.
+    void (*beforeUnload)();
 };
 
 // Defined once by each module.

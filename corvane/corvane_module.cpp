@@ -29,5 +29,5 @@ void destroyObject(void* object) { delete static_cast<PlaceholderObject*>(object
 }  // namespace corvane
 
 const front::Module front::thisModule = {
-    "corvane", 'C', corvane::createObject, corvane::destroyObject, nullptr, 0,
+    "corvane", 'C', corvane::createObject, corvane::destroyObject, nullptr, 0, nullptr,
 };

@@ -14,6 +14,7 @@
 #include "mex_host.hpp"
 #include "module.hpp"
 #include "point_index.hpp"
+#include "worker_threads.hpp"
 
 namespace tessary {
 namespace {
@@ -153,5 +154,5 @@ constexpr front::Subcommand subcommands[] = {
 
 const front::Module front::thisModule = {
     "tessary", 'T', tessary::createObject, tessary::destroyObject, tessary::subcommands,
-    sizeof(tessary::subcommands) / sizeof(tessary::subcommands[0]),
+    sizeof(tessary::subcommands) / sizeof(tessary::subcommands[0]), tessary::stopWorkerThreads,
 };

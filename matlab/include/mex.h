@@ -88,6 +88,7 @@ int mexPrintf(const char* format, ...);
 void mexErrMsgTxt(const char* message);
 void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...);
 int mexEvalString(const char* command);
+int mexAtExit(void (*exitFunction)(void));
 
 #define mxGetNumberOfDimensions mxGetNumberOfDimensions_730
 #define mxGetString mxGetString_730

@@ -1,9 +1,9 @@
 // Loads the module files into the stand-in MATLAB host and runs scenarios
 // on them, calling them as MATLAB would:
 //   standin_driver <module folder> <suffix> <reference file> [scenario...]
-// with the scenarios commands, errors, cycles and identical (all of them
-// when none is named). Prints each failed check and exits with 0 only when
-// every check passed.
+// with the scenarios commands, errors, exhaustion, cycles, identical and
+// clearing (all of them when none is named). Prints each failed check and
+// exits with 0 only when every check passed.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -17,13 +17,22 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 #else
+#include <dirent.h>
 #include <dlfcn.h>
 #endif
 
 #include "host.hpp"
 
 namespace {
+
+#if defined(_WIN32)
+constexpr bool onWindows = true;
+#else
+constexpr bool onWindows = false;
+#endif
 
 int checks = 0, failures = 0;
 
@@ -34,7 +43,12 @@ void check(bool ok, const std::string& what) {
     std::printf("FAILED: %s\n", what.c_str());
 }
 
-MexFunction load(const std::string& path) {
+struct ModuleFile {
+    void* library;
+    MexFunction entry;
+};
+
+ModuleFile load(const std::string& path) {
 #if defined(_WIN32)
     HMODULE library = LoadLibraryA(path.c_str());
     void* entry = library != nullptr ? reinterpret_cast<void*>(GetProcAddress(library, "mexFunction")) : nullptr;
@@ -46,7 +60,33 @@ MexFunction load(const std::string& path) {
         std::printf("cannot load mexFunction from %s\n", path.c_str());
         std::exit(2);
     }
-    return reinterpret_cast<MexFunction>(entry);
+    return {reinterpret_cast<void*>(library), reinterpret_cast<MexFunction>(entry)};
+}
+
+void unload(const ModuleFile& file) {
+#if defined(_WIN32)
+    FreeLibrary(static_cast<HMODULE>(file.library));
+#else
+    dlclose(file.library);
+#endif
+}
+
+// Threads of this process, counted as the system lists them.
+int threadCount() {
+    int count = 0;
+#if defined(_WIN32)
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+#else
+    DIR* tasks = opendir("/proc/self/task");
+    while (const dirent* task = readdir(tasks)) count += task->d_name[0] != '.';
+    closedir(tasks);
+#endif
+    return count;
 }
 
 // An array of the driver's, destroyed with it.
@@ -131,6 +171,38 @@ struct Modules {
     MexFunction tessary, corvane;
 };
 
+// Both module files, loaded as MATLAB loads them on their first call.
+class Loaded {
+public:
+    explicit Loaded(std::string prefix, std::string suffix) : prefix_(std::move(prefix)), suffix_(std::move(suffix)) {
+        loadBoth();
+    }
+    const Modules& modules() const { return modules_; }
+
+    // MATLAB's clear of both modules, then the next call loads them afresh.
+    // False, and nothing unloaded, when a module is locked.
+    bool clearAndReload() {
+        if (hostLockCount(modules_.tessary) > 0 || hostLockCount(modules_.corvane) > 0) return false;
+        for (const ModuleFile& file : {tessary_, corvane_}) {
+            if (hostClear(file.entry) == 0) return false;
+            unload(file);
+        }
+        loadBoth();
+        return true;
+    }
+
+private:
+    void loadBoth() {
+        tessary_ = load(prefix_ + "tessary" + suffix_);
+        corvane_ = load(prefix_ + "corvane" + suffix_);
+        modules_ = {tessary_.entry, corvane_.entry};
+    }
+
+    std::string prefix_, suffix_;
+    ModuleFile tessary_{}, corvane_{};
+    Modules modules_{};
+};
+
 Array newObject(MexFunction module, const Array& pts) {
     Result r = call(module, 1, {text("init").get(), pts.get()});
     check(!r.failed, "init: " + r.message);
@@ -148,6 +220,23 @@ struct Gate {
     Array covs = doubles(9, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0, 0, 0, 1});
     Array one = scalar(1), two = scalar(2);
 };
+
+// Arrays of no elements, which come without a data block, in and out.
+void empties(const Modules& m) {
+    const Array none = doubles(3, 0), doText = text("do");
+    deleteObject(m.corvane, newObject(m.corvane, none));
+    const Array h = newObject(m.tessary, none);
+    const Result knn = call(m.tessary, 2, {doText.get(), h.get(), text("knnsearch").get(), none.get(), scalar(3).get()});
+    expectArray(knn, 1, mxDOUBLE_CLASS, 3, 0, "knnsearch of no queries");
+    const Result k0 = call(m.tessary, 2, {doText.get(), h.get(), text("knnsearch").get(), cloud(4, 3).get(),
+                                          scalar(0).get()});
+    expectArray(k0, 1, mxDOUBLE_CLASS, 0, 4, "knnsearch with K = 0");
+    const Array covs = doubles(9, 0), zero = scalar(0);
+    const Result kd = call(m.tessary, 3, {doText.get(), h.get(), text("kd").get(), none.get(), none.get(), none.get(),
+                                          covs.get(), zero.get(), zero.get()});
+    expectArray(kd, 2, mxDOUBLE_CLASS, 1, 0, "kd of no points");
+    deleteObject(m.tessary, h);
+}
 
 void commands(const Modules& m) {
     const Array pts = cloud(50, 1), kd = text("kd"), kd2 = text("kd2"), doText = text("do");
@@ -204,6 +293,7 @@ void commands(const Modules& m) {
         expectTrue(none, name + " delete of the zero handle");
         check(hostLockCount(module) == 0, name + " unlocked after delete");
     }
+    empties(m);
 }
 
 void errors(const Modules& m) {
@@ -268,6 +358,15 @@ void errors(const Modules& m) {
                     "A result of 2000000000 x 4 elements is too large to allocate.");
     else
         check(search(scalar(2147483647)).id == "MATLAB:nomem", "knnsearch of 2147483647 x 4 fails in the host");
+
+    // 32-bit MinGW unwinds by tables each DLL keeps to itself: there an
+    // exception cannot travel from the host's DLL into a module at all.
+    if (!(onWindows && sizeof(void*) == 4)) {
+        const std::size_t before = hostPersistentBlocks();
+        hostThrowInEvaluation();
+        expectError(call(t, 1, {init.get(), pts.get()}), "tessary:exception", "An exception of unknown type was raised.");
+        check(hostPersistentBlocks() == before && hostLockCount(t) == 1, "an unknown exception leaves nothing behind");
+    }
 
     // Stale, forged and other-module handles.
     const char* dead = "Handle argument does not refer to a live object.";
@@ -343,6 +442,102 @@ void cycles(const Modules& m) {
     check(hostLockCount(m.tessary) == 0 && hostLockCount(m.corvane) == 0, "no lock after the cycles");
 }
 
+// MATLAB ends a call at once when mxMalloc finds no memory, running none of
+// the module's destructors. Every block is made persistent as it is taken,
+// so the blocks the call held by then are lost; the module itself must stay
+// sound: its lock counts its live objects, and every handle still works.
+void exhaustion(const Modules& m) {
+    const MexFunction t = m.tessary, c = m.corvane;
+    const Array pts = cloud(300, 9), q = cloud(50, 10), doText = text("do"), init = text("init");
+    const Array knn = text("knnsearch"), kd = text("kd"), kd2 = text("kd2"), three = scalar(3);
+    const Array kept = newObject(t, pts), keptPlaceholder = newObject(c, pts);
+    auto search = [&](const Array& h) { return call(t, 2, {doText.get(), h.get(), knn.get(), q.get(), three.get()}); };
+    const Result expected = search(kept);
+    const Gate g;
+    struct Form {
+        const char* what;
+        MexFunction module;
+        int outputs;
+        std::vector<const mxArray*> args;
+    };
+    const std::vector<Form> forms = {
+        {"init", t, 1, {init.get(), pts.get()}},
+        {"knnsearch", t, 2, {doText.get(), kept.get(), knn.get(), q.get(), three.get()}},
+        {"kd", t, 3, {doText.get(), kept.get(), kd.get(), g.points.get(), g.ids.get(), g.means.get(), g.covs.get(),
+                      g.one.get(), g.two.get()}},
+        {"kd2", t, 1, {doText.get(), kept.get(), kd2.get(), g.points.get(), g.ids.get(), g.means.get(),
+                       g.covs.get(), g.one.get()}},
+        {"corvane init", c, 1, {init.get(), pts.get()}}};
+    for (const Form& f : forms) {
+        const Result whole = call(f.module, f.outputs, f.args);
+        const int allocations = hostAllocations();
+        if (std::string(f.what).find("init") != std::string::npos) deleteObject(f.module, whole.out[0]);
+        std::size_t lost = 0;
+        for (int n = 1; n <= allocations; ++n) {
+            const std::string what = std::string(f.what) + " with allocation " + std::to_string(n) + " of " +
+                                     std::to_string(allocations) + " failing";
+            const std::size_t before = hostPersistentBlocks();
+            hostFailAllocation(n);
+            check(call(f.module, f.outputs, f.args).id == "MATLAB:nomem", what + " ends in the host's error");
+            const std::size_t after = hostPersistentBlocks();
+            check(after >= before && after - before < static_cast<std::size_t>(n), what + " loses only blocks it took");
+            lost += after - before;
+            check(hostLockCount(t) == 1 && hostLockCount(c) == 1, what + ": each lock counts the live objects");
+            const Result again = search(kept);
+            check(!again.failed && std::memcmp(mxGetData(again.out[1].get()), mxGetData(expected.out[1].get()),
+                                               3 * 50 * sizeof(double)) == 0,
+                  what + ": the object made before still gives its results");
+        }
+        std::printf("%s: %d allocations; failing each in turn lost %zu blocks in all\n", f.what, allocations, lost);
+    }
+    const Array fresh = newObject(t, pts);
+    check(!search(fresh).failed, "an object made afterwards works");
+    for (const Array* h : {&fresh, &kept}) deleteObject(t, *h);
+    deleteObject(c, keptPlaceholder);
+    check(hostLockCount(t) == 0 && hostLockCount(c) == 0, "no lock once every object is deleted");
+}
+
+// MATLAB's clear runs a module's exit function, then unloads its file, and
+// the next call loads it again. Nothing the module started may outlive its
+// file: after every clear the process has the threads it had before.
+void clearing(Loaded& loaded) {
+    // From a fresh load: the scenarios before may have started threads of
+    // the module as it is loaded now.
+    check(loaded.clearAndReload(), "both modules are cleared before the scenario");
+#if defined(_OPENMP)
+    // The host's own OpenMP runtime, as Octave and MATLAB on Linux have one,
+    // with its threads started before any module runs.
+    int team = 0;
+#pragma omp parallel reduction(+ : team)
+    team += 1;
+    std::printf("the host's OpenMP runtime has started %d threads\n", team);
+#endif
+    const int start = threadCount();
+    const Array pts = cloud(20000, 11), q = cloud(5000, 12), doText = text("do"), zero = bytes({0, 0, 0, 0});
+    const Gate g;
+    constexpr int clears = 30;
+    for (int cycle = 1; cycle <= clears && failures == 0; ++cycle) {
+        const Modules& m = loaded.modules();
+        check(!call(m.tessary, 1, {doText.get(), zero.get(), text("kd2").get(), g.points.get(), g.ids.get(),
+                                   g.means.get(), g.covs.get(), g.one.get()})
+                   .failed,
+              "kd2 with the zero handle");
+        const Array h = newObject(m.tessary, pts);
+        check(!call(m.tessary, 2, {doText.get(), h.get(), text("knnsearch").get(), q.get(), scalar(3).get()}).failed,
+              "knnsearch");
+        if (cycle == clears) {
+            check(hostClear(m.tessary) == 0, "a locked module is not cleared");
+            check(!call(m.tessary, 2, {doText.get(), h.get(), text("knnsearch").get(), q.get(), scalar(1).get()}).failed,
+                  "a module that was not cleared still works");
+        }
+        deleteObject(m.tessary, h);
+        deleteObject(m.corvane, newObject(m.corvane, pts));
+        check(loaded.clearAndReload(), "both modules are cleared once their objects are deleted");
+    }
+    std::printf("threads: %d at the start, %d after %d clears\n", start, threadCount(), clears);
+    check(threadCount() == start, "the threads of the process are back to those at the start");
+}
+
 // The reference: named matrices as written by make_reference.m, each a
 // 16-byte name, a class (1 double, 2 logical), rows and columns as uint64,
 // then the elements.
@@ -369,7 +564,8 @@ void expectSameBits(const Result& r, std::size_t k, const Array& expected, const
     const bool sameShape = !r.failed && a != nullptr && mxGetClassID(a) == mxGetClassID(expected.get()) &&
                            mxGetM(a) == mxGetM(expected.get()) && mxGetN(a) == mxGetN(expected.get());
     const std::size_t size = mxGetClassID(expected.get()) == mxDOUBLE_CLASS ? 8 : 1;
-    check(sameShape && std::memcmp(mxGetData(a), mxGetData(expected.get()), mxGetNumberOfElements(a) * size) == 0,
+    const std::size_t bytes = sameShape ? mxGetNumberOfElements(a) * size : 0;
+    check(sameShape && (bytes == 0 || std::memcmp(mxGetData(a), mxGetData(expected.get()), bytes) == 0),
           what + " is bit for bit the Octave build's" + (r.failed ? " (" + r.message + ")" : ""));
 }
 
@@ -408,15 +604,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = argv[1], suffix = argv[2], reference = argv[3];
-    const Modules m{load(folder + "/tessary" + suffix), load(folder + "/corvane" + suffix)};
+    Loaded loaded(folder + "/", suffix);
     const std::map<std::string, std::function<void()>> scenarios = {
-        {"commands", [&] { commands(m); }},
-        {"errors", [&] { errors(m); }},
-        {"cycles", [&] { cycles(m); }},
-        {"identical", [&] { identical(m, reference); }},
+        {"commands", [&] { commands(loaded.modules()); }},
+        {"errors", [&] { errors(loaded.modules()); }},
+        {"exhaustion", [&] { exhaustion(loaded.modules()); }},
+        {"cycles", [&] { cycles(loaded.modules()); }},
+        {"identical", [&] { identical(loaded.modules(), reference); }},
+        {"clearing", [&] { clearing(loaded); }},
     };
     std::vector<std::string> chosen(argv + 4, argv + argc);
-    if (chosen.empty()) chosen = {"commands", "errors", "cycles", "identical"};
+    if (chosen.empty()) chosen = {"commands", "errors", "exhaustion", "cycles", "identical", "clearing"};
     for (const std::string& name : chosen) {
         const auto it = scenarios.find(name);
         if (it == scenarios.end()) {

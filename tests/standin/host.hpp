@@ -32,9 +32,23 @@ HOST_API void hostClearOutput();
 HOST_API int hostLockCount(MexFunction module);
 HOST_API std::size_t hostPersistentBlocks();
 
-// Makes the n-th array the next call creates fail as MATLAB fails when it
-// has no memory: the call ends in an error there. 0: none fails.
+// Makes the n-th array the next call creates, or its n-th mxMalloc, fail as
+// MATLAB fails when it has no memory: the call ends in an error there, at
+// once. 0: none fails.
 HOST_API void hostFailArrayCreation(int n);
+HOST_API void hostFailAllocation(int n);
+// How many blocks the last call took with mxMalloc.
+HOST_API int hostAllocations();
+
+// Makes mexEvalString, in the next call, throw an exception of a type no
+// module knows, as a host whose errors unwind the module by C++ exceptions
+// may.
+HOST_API void hostThrowInEvaluation();
+
+// MATLAB's clear of a module: refused (0) while the module is locked;
+// otherwise its exit function runs and the host forgets it (1), and the
+// caller unloads the file.
+HOST_API int hostClear(MexFunction module);
 
 // Misuses of the interface seen so far (a lock count below zero, an
 // unknown block freed, an output left unset, ...), one per line.
@@ -53,4 +67,5 @@ HOST_API void hostRaise(const char* identifier, const char* format, std::va_list
 HOST_API int hostPrint(const char* format, std::va_list args);
 HOST_API void hostEvaluate(const char* command);
 HOST_API void hostLock(int change);
+HOST_API void hostAtExit(void (*exitFunction)());
 HOST_API void hostMakePersistent(void* block);

@@ -42,4 +42,9 @@ int mexEvalString(const char* command) {
     return 0;
 }
 
+int mexAtExit(void (*exitFunction)(void)) {
+    hostAtExit(exitFunction);
+    return 0;
+}
+
 }  // extern "C"

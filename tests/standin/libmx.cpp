@@ -7,7 +7,11 @@
 //   garbage (and a sanitizer build reports the use after free).
 // - An error (mexErrMsgIdAndTxt, mexErrMsgTxt, or an array or block MATLAB
 //   cannot make) ends the call with a jump back here, as MATLAB's C
-//   interface did: no destructor of the module runs.
+//   interface did: no destructor of the module runs. mxMalloc never returns
+//   NULL during a call.
+// - An array of no elements has no data block: its data pointer is NULL.
+// - clear runs the module's exit function, then the file may be unloaded;
+//   a locked module is not cleared.
 // - Characters are UTF-16 units; mxGetString writes UTF-8, at most its
 //   buffer length minus one bytes, and returns 1 when the text did not fit
 //   or the array is not text.
@@ -20,6 +24,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "host.hpp"
@@ -63,8 +68,11 @@ struct Host {
     std::vector<mxArray*> callArrays;     // made during the current call
     MexFunction current = nullptr;
     std::map<MexFunction, int> locks;
+    std::map<MexFunction, void (*)()> exitFunctions;
     JumpBuffer jump;
     int failAt = 0, created = 0;
+    int failAllocationAt = 0, allocations = 0, lastAllocations = 0;
+    bool throwInEvaluation = false;
     std::string errorId, errorMessage, printed, evaluated, faults;
 };
 
@@ -120,11 +128,11 @@ mxArray* newArray(mxClassID classId, const std::size_t* dims, std::size_t ndims,
     void* real = nullptr;
     void* imag = nullptr;
     const std::size_t bytes = sparse || overflow ? 0 : count * size;
-    if (!overflow && !injected) {
+    if (!overflow && !injected && count > 0) {
         real = std::calloc(bytes == 0 ? 1 : bytes, 1);
         if (complex) imag = std::calloc(bytes == 0 ? 1 : bytes, 1);
     }
-    if (real == nullptr || (complex && imag == nullptr)) {
+    if (overflow || injected || (count > 0 && (real == nullptr || (complex && imag == nullptr)))) {
         std::free(real);
         std::free(imag);
         if (h.current == nullptr) std::abort();
@@ -143,7 +151,7 @@ mxArray* newMatrix(mxClassID classId, std::size_t m, std::size_t n, bool complex
 
 void destroy(mxArray* array) {
     host().arrays.erase(array);
-    std::memset(array->real, released, array->bytes);
+    if (array->real != nullptr) std::memset(array->real, released, array->bytes);
     if (array->imag != nullptr) std::memset(array->imag, released, array->bytes);
     std::free(array->real);
     std::free(array->imag);
@@ -180,6 +188,9 @@ void endCall(mxArray* plhs[], int slots, bool failed) {
     }
     h.current = nullptr;
     h.failAt = h.created = 0;
+    h.lastAllocations = h.allocations;
+    h.failAllocationAt = h.allocations = 0;
+    h.throwInEvaluation = false;
 }
 
 }  // namespace
@@ -229,7 +240,36 @@ HOST_API void hostClearOutput() {
 }
 
 HOST_API int hostPrint(const char* format, std::va_list args) { return append(host().printed, format, args); }
-HOST_API void hostEvaluate(const char* command) { host().evaluated += std::string(command) + "\n"; }
+// Of a type declared nowhere else: no module can name it.
+struct UnknownToModules {};
+
+HOST_API void hostEvaluate(const char* command) {
+    host().evaluated += std::string(command) + "\n";
+    if (std::exchange(host().throwInEvaluation, false)) throw UnknownToModules{};
+}
+
+HOST_API void hostThrowInEvaluation() { host().throwInEvaluation = true; }
+
+HOST_API void hostAtExit(void (*exitFunction)()) {
+    Host& h = host();
+    if (h.current == nullptr)
+        fault("mexAtExit outside a call");
+    else
+        h.exitFunctions[h.current] = exitFunction;
+}
+
+HOST_API int hostClear(MexFunction module) {
+    Host& h = host();
+    if (h.locks[module] > 0) return 0;
+    const auto exit = h.exitFunctions.find(module);
+    if (exit != h.exitFunctions.end()) {
+        void (*exitFunction)() = exit->second;
+        h.exitFunctions.erase(exit);
+        exitFunction();
+    }
+    h.locks.erase(module);
+    return 1;
+}
 
 HOST_API void hostLock(int change) {
     Host& h = host();
@@ -258,6 +298,8 @@ HOST_API std::size_t hostPersistentBlocks() {
 }
 
 HOST_API void hostFailArrayCreation(int n) { host().failAt = n; }
+HOST_API void hostFailAllocation(int n) { host().failAllocationAt = n; }
+HOST_API int hostAllocations() { return host().lastAllocations; }
 
 HOST_API mxArray* hostCreateArray(mxClassID classId, std::size_t ndims, const std::size_t* dims, bool complex,
                                   bool sparse) {
@@ -279,7 +321,7 @@ HOST_API mxArray* hostCreateString(const char* utf8) {
         }
     }
     mxArray* array = newMatrix(mxCHAR_CLASS, 1, units.size(), false);
-    std::memcpy(array->real, units.data(), units.size() * sizeof(char16_t));
+    if (!units.empty()) std::memcpy(array->real, units.data(), units.size() * sizeof(char16_t));
     return array;
 }
 
@@ -370,9 +412,11 @@ mxArray* mxCreateLogicalScalar(mxLogical value) {
 }
 
 void* mxMalloc(size_t size) {
-    void* block = std::malloc(size == 0 ? 1 : size);
+    Host& h = host();
+    const bool injected = h.current != nullptr && ++h.allocations == h.failAllocationAt;
+    void* block = injected ? nullptr : std::malloc(size == 0 ? 1 : size);
     if (block == nullptr) {
-        if (host().current == nullptr) return nullptr;
+        if (h.current == nullptr) return nullptr;
         raise("MATLAB:nomem", "Out of memory taking %zu bytes.", size);
     }
     host().blocks[block] = {size, false};
