@@ -1,42 +1,28 @@
 #include "point_index.hpp"
 
 #include <algorithm>
-#include <functional>
+#include <utility>
 
 #include "nearest_set.hpp"
 
 namespace tessary {
 
-PointIndex::PointIndex(const double* points, std::int32_t count) : points_(static_cast<std::size_t>(count)) {
-    const GivenPoints given(points, 3, count);
-    const Tree tree(3, std::cref(given), leafSize);
-    const auto& order = tree.index->vAcc;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        const double* p = points + 3 * order[i];
-        points_[i] = {{p[0], p[1], p[2]}, static_cast<double>(order[i]) + 1.0};
+// Built over the caller's points where they lie: they are read only while
+// the object is made.
+PointIndex::PointIndex(const double* points, std::int32_t count) {
+    FlatTree tree = buildFlatTree(points, count, leafSize);
+    points_.resize(static_cast<std::size_t>(count));
+    Record* records = points_.data();
+    const std::uint32_t* order = tree.order.data();
+#pragma omp parallel for schedule(static)
+    for (std::int32_t i = 0; i < count; ++i) {
+        const double* p = points + 3 * static_cast<std::size_t>(order[i]);
+        records[i] = {{p[0], p[1], p[2]}, static_cast<double>(order[i]) + 1.0};
     }
-    if (count == 0) return;
-    for (int d = 0; d < 3; ++d) {
-        low_[d] = tree.index->root_bbox[d].low;
-        high_[d] = tree.index->root_bbox[d].high;
-    }
-    nodes_.reserve(2 * static_cast<std::size_t>(count) / leafSize + 1);
-    flatten(tree.index->root_node, 0);
-}
-
-std::int32_t PointIndex::flatten(const TreeNode* node, std::size_t depth) {
-    const auto at = static_cast<std::int32_t>(nodes_.size());
-    nodes_.push_back({});
-    if (node->child1 == nullptr && node->child2 == nullptr) {
-        nodes_[at] = {0, 0, -1, static_cast<std::int32_t>(node->node_type.lr.left),
-                      static_cast<std::int32_t>(node->node_type.lr.right)};
-        depth_ = std::max(depth_, depth);
-        return at;
-    }
-    flatten(node->child1, depth + 1);
-    const std::int32_t second = flatten(node->child2, depth + 1);
-    nodes_[at] = {node->node_type.sub.divlow, node->node_type.sub.divhigh, node->node_type.sub.divfeat, second, 0};
-    return at;
+    nodes_ = std::move(tree.nodes);
+    depth_ = tree.depth;
+    std::copy(tree.low, tree.low + 3, low_);
+    std::copy(tree.high, tree.high + 3, high_);
 }
 
 // nanoflann's searchLevel without the recursion: down the nearer children to

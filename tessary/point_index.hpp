@@ -1,19 +1,18 @@
 // The tessary object: a private copy of a 3-D point cloud and a static
 // KD-tree over it.
 //
-// The tree is nanoflann's, built over the points with leaf size 10. After the
-// build it is laid out flat, nodes in depth-first order and the points in the
-// order of the tree's leaves, and searched by a traversal that repeats
-// nanoflann's exactly: the same branch order, the same pruning arithmetic and
-// the same result set, so every result, ties included, is the one nanoflann
-// gives; only the memory it walks is compact.
+// The tree is nanoflann's, with leaf size 10, built on every core (see
+// tree_builder.hpp) and laid out flat: nodes in depth-first order and the
+// points in the order of the tree's leaves. It is searched by a traversal
+// that repeats nanoflann's exactly: the same branch order, the same pruning
+// arithmetic and the same result set, so every result, ties included, is the
+// one nanoflann gives; only the memory it walks is compact.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include <Eigen/Core>
-#include <nanoflann.hpp>
+#include "tree_builder.hpp"
 
 namespace tessary {
 
@@ -55,22 +54,10 @@ private:
         double xyz[3];
         double number;
     };
-    struct Node {
-        double divlow, divhigh;
-        std::int32_t feature;  // split axis; -1 for a leaf
-        std::int32_t second;   // split: the second child (the first follows the node); leaf: first slot
-        std::int32_t end;      // leaf: one past its last slot
-    };
-    // Built over the caller's points where they lie: they are read only
-    // while the object is made.
-    using GivenPoints = Eigen::Map<const Eigen::Matrix<double, 3, Eigen::Dynamic>>;
-    using Tree = nanoflann::KDTreeEigenMatrixAdaptor<GivenPoints, 3, nanoflann::metric_L2, false>;
-    using TreeNode = Tree::index_t::Node;
+    using Node = FlatNode;
 
-    std::int32_t flatten(const TreeNode* node, std::size_t depth);
-
-    std::vector<Record> points_;  // in leaf order
-    std::vector<Node> nodes_;
+    UninitializedVector<Record> points_;  // in leaf order
+    UninitializedVector<Node> nodes_;
     std::size_t depth_ = 0;
     double low_[3] = {0, 0, 0}, high_[3] = {0, 0, 0};
 };

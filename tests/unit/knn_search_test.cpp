@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <numeric>
 #include <random>
 #include <vector>
+
+#include <nanoflann.hpp>
 
 using tessary::knnSearch;
 using tessary::PointIndex;
