@@ -68,7 +68,10 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
                 cut = (val - node->divlow) * (val - node->divlow);
             }
             far.mindistsq = mindistsq + cut - dists[feature];
-            std::copy(dists, dists + 3, far.dists);
+            // Element by element: a copy of three doubles became a call to memcpy.
+            far.dists[0] = dists[0];
+            far.dists[1] = dists[1];
+            far.dists[2] = dists[2];
             far.dists[feature] = cut;
             node = nodes + at;
         }
@@ -93,7 +96,9 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
             if (far.mindistsq <= worst) {
                 at = far.node;
                 mindistsq = far.mindistsq;
-                std::copy(far.dists, far.dists + 3, dists);
+                dists[0] = far.dists[0];
+                dists[1] = far.dists[1];
+                dists[2] = far.dists[2];
                 break;
             }
         }
