@@ -1,5 +1,7 @@
 #include "density_clusterer.hpp"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -43,9 +45,15 @@ float computeSquaredLimit() {
 
 const float squaredLimit = computeSquaredLimit();
 
+// std::floor for |t| < 2^62, without the call it is on plain x86-64.
+std::int64_t floorOf(double t) {
+    const auto k = static_cast<std::int64_t>(t);
+    return static_cast<double>(k) > t ? k - 1 : k;
+}
+
 std::int64_t axisKey(float v) {
     if (std::fabs(static_cast<double>(v)) < farCoordinate)
-        return static_cast<std::int64_t>(std::floor(static_cast<double>(v) / cellSide));
+        return floorOf(static_cast<double>(v) / cellSide);
     std::uint32_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     return farKeyBase + bits;
@@ -73,7 +81,83 @@ double maxSquared(const double* low, const double* high, const Coordinates& p) {
     return rx * rx + ry * ry + rz * rz;
 }
 
+// The cell of every record as one number that orders as (x, y, z) does,
+// when the cells span few enough values on each axis; false otherwise.
+template <typename Keyed>
+bool packCells(const std::vector<Keyed>& keyed, std::vector<std::uint64_t>& packed) {
+    std::int64_t low[3], high[3];
+    for (int d = 0; d < 3; ++d) low[d] = high[d] = (&keyed[0].key.x)[d];
+    for (const Keyed& r : keyed)
+        for (int d = 0; d < 3; ++d) {
+            low[d] = std::min(low[d], (&r.key.x)[d]);
+            high[d] = std::max(high[d], (&r.key.x)[d]);
+        }
+    // Spans fit in 63 bits: every key lies within 2^62 of zero.
+    std::uint64_t span[3], total = 1;
+    for (int d = 0; d < 3; ++d) {
+        span[d] = static_cast<std::uint64_t>(high[d] - low[d]) + 1;
+        if (span[d] > std::numeric_limits<std::uint64_t>::max() / total) return false;
+        total *= span[d];
+    }
+    packed.resize(keyed.size());
+    for (std::size_t k = 0; k < keyed.size(); ++k) {
+        const auto& key = keyed[k].key;
+        packed[k] = (static_cast<std::uint64_t>(key.x - low[0]) * span[1] + static_cast<std::uint64_t>(key.y - low[1])) *
+                        span[2] +
+                    static_cast<std::uint64_t>(key.z - low[2]);
+    }
+    return true;
+}
+
+// Stable radix sort of positions 0 .. n-1 by their packed key, the keys
+// moving with the positions, every digit counted in one pass first.
+std::vector<std::int32_t> radixOrder(std::vector<std::uint64_t>& packed) {
+    constexpr int digitBits = 12;
+    constexpr std::size_t buckets = std::size_t{1} << digitBits;
+    const std::size_t n = packed.size();
+    std::uint64_t largest = 0;
+    for (std::uint64_t v : packed) largest = std::max(largest, v);
+    int digits = 0;
+    while (digits * digitBits < 64 && (largest >> (digits * digitBits)) != 0) ++digits;
+    std::vector<std::size_t> start(buckets * static_cast<std::size_t>(digits), 0);
+    for (std::uint64_t v : packed)
+        for (int d = 0; d < digits; ++d) ++start[buckets * d + ((v >> (d * digitBits)) & (buckets - 1))];
+    std::vector<std::int32_t> order(n), nextOrder(n);
+    for (std::size_t k = 0; k < n; ++k) order[k] = static_cast<std::int32_t>(k);
+    std::vector<std::uint64_t> nextKeys(n);
+    for (int d = 0; d < digits; ++d) {
+        std::size_t* at = start.data() + buckets * d;
+        std::size_t sum = 0;
+        for (std::size_t b = 0; b < buckets; ++b) sum += std::exchange(at[b], sum);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t to = at[(packed[k] >> (d * digitBits)) & (buckets - 1)]++;
+            nextKeys[to] = packed[k];
+            nextOrder[to] = order[k];
+        }
+        packed.swap(nextKeys);
+        order.swap(nextOrder);
+    }
+    return order;
+}
+
 }  // namespace
+
+// Positions of `keyed` (in record order) by cell, x then y then z, and by
+// record within a cell.
+std::vector<std::int32_t> DensityClusterer::orderByCell(const std::vector<Keyed>& keyed) {
+    std::vector<std::uint64_t> packed;
+    if (!keyed.empty() && packCells(keyed, packed)) return radixOrder(packed);
+    std::vector<std::int32_t> order(keyed.size());
+    for (std::size_t k = 0; k < keyed.size(); ++k) order[k] = static_cast<std::int32_t>(k);
+    std::sort(order.begin(), order.end(), [&](std::int32_t i, std::int32_t j) {
+        const Key &a = keyed[i].key, &b = keyed[j].key;
+        if (a.x != b.x) return a.x < b.x;
+        if (a.y != b.y) return a.y < b.y;
+        if (a.z != b.z) return a.z < b.z;
+        return i < j;
+    });
+    return order;
+}
 
 DensityClusterer::DensityClusterer(std::vector<ClusterPoint> points)
     : pointList_(std::move(points)), pointCount_(static_cast<std::int32_t>(pointList_.size())) {}
@@ -92,37 +176,41 @@ void DensityClusterer::run() {
 }
 
 void DensityClusterer::buildGrid() {
-    struct Keyed {
-        Key key;
-        std::int32_t index;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(static_cast<std::size_t>(pointCount_));
+    std::vector<Keyed> keyed(static_cast<std::size_t>(pointCount_));
+    Keyed* all = keyed.data();
+    const ClusterPoint* points = pointList_.data();
+#pragma omp parallel for schedule(static)
     for (std::int32_t i = 0; i < pointCount_; ++i) {
-        const ClusterPoint& p = pointList_[i];
+        const ClusterPoint& p = points[i];
         // A record with a NaN or infinite coordinate is at a NaN or infinite
         // distance from every record: it is in no cell and stays NOISE.
-        if (isFinite(p)) keyed.push_back({{axisKey(p.x), axisKey(p.y), axisKey(p.z)}, i});
+        all[i] = {{axisKey(p.x), axisKey(p.y), axisKey(p.z)}, isFinite(p) ? i : -1};
     }
-    std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.key.x != b.key.x) return a.key.x < b.key.x;
-        if (a.key.y != b.key.y) return a.key.y < b.key.y;
-        if (a.key.z != b.key.z) return a.key.z < b.key.z;
-        return a.index < b.index;
-    });
+    keyed.erase(std::remove_if(keyed.begin(), keyed.end(), [](const Keyed& r) { return r.index < 0; }), keyed.end());
+    const std::vector<std::int32_t> byCell = orderByCell(keyed);
+    const auto count = static_cast<std::int32_t>(keyed.size());
     sorted_.resize(keyed.size());
+    std::vector<char> startsCell(keyed.size());
+    GridPoint* sorted = sorted_.data();
+    char* starts = startsCell.data();
+    const std::int32_t* cellOrder = byCell.data();
+    const Keyed* byRecord = keyed.data();
+    auto sameCell = [](const Key& a, const Key& b) { return a.x == b.x && a.y == b.y && a.z == b.z; };
+#pragma omp parallel for schedule(static)
+    for (std::int32_t k = 0; k < count; ++k) {
+        const Keyed& r = byRecord[cellOrder[k]];
+        const ClusterPoint& p = points[r.index];
+        sorted[k] = {p.x, p.y, p.z, r.index};
+        starts[k] = k == 0 || !sameCell(r.key, byRecord[cellOrder[k - 1]].key);
+    }
     cellKey_.clear();
     cellStart_.clear();
-    for (std::size_t k = 0; k < keyed.size(); ++k) {
-        const Key& key = keyed[k].key;
-        if (cellKey_.empty() || key.x != cellKey_.back().x || key.y != cellKey_.back().y || key.z != cellKey_.back().z) {
-            cellKey_.push_back(key);
-            cellStart_.push_back(static_cast<std::int32_t>(k));
-        }
-        const ClusterPoint& p = pointList_[keyed[k].index];
-        sorted_[k] = {p.x, p.y, p.z, keyed[k].index};
+    for (std::int32_t k = 0; k < count; ++k) {
+        if (!starts[k]) continue;
+        cellKey_.push_back(keyed[static_cast<std::size_t>(cellOrder[k])].key);
+        cellStart_.push_back(k);
     }
-    cellStart_.push_back(static_cast<std::int32_t>(keyed.size()));
+    cellStart_.push_back(count);
     buildColumns();
 }
 
@@ -220,6 +308,7 @@ void DensityClusterer::linkCoreCells() {
     coreBox_.resize(static_cast<std::size_t>(cells));
     parent_.resize(static_cast<std::size_t>(cells));
     constexpr double inf = std::numeric_limits<double>::infinity();
+#pragma omp parallel for schedule(static)
     for (std::int32_t c = 0; c < cells; ++c) {
         parent_[c] = c;
         Box box{{inf, inf, inf}, {-inf, -inf, -inf}};
@@ -235,16 +324,38 @@ void DensityClusterer::linkCoreCells() {
         coreBox_[c] = box;
     }
     // The core points of one cell are neighbours of one another; two cells'
-    // cores join when any pair of them are neighbours.
+    // cores join when any pair of them are neighbours. A cell links only to
+    // later ones, so the cells are cut into runs, each joined within itself
+    // on a thread of its own; a link into a later run is noted, as the bit
+    // of the near cell, and joined afterwards. The clusters are the
+    // connected cells, whatever the order of joining.
+    const std::int32_t runs = 8 * omp_get_max_threads();
+    std::vector<std::uint64_t> intoLaterRun(static_cast<std::size_t>(cells), 0);
+#pragma omp parallel for schedule(dynamic, 1)
+    for (std::int32_t r = 0; r < runs; ++r) {
+        const auto first = static_cast<std::int32_t>(static_cast<std::int64_t>(cells) * r / runs);
+        const auto end = static_cast<std::int32_t>(static_cast<std::int64_t>(cells) * (r + 1) / runs);
+        NearCells near;
+        for (std::int32_t c = first; c < end; ++c) {
+            if (coreCount_[c] == 0) continue;
+            const int nearCount = nearCells(c, true, near);
+            for (int n = 0; n < nearCount; ++n) {
+                const std::int32_t d = near[n];
+                if (coreCount_[d] == 0) continue;
+                if (d >= end) {
+                    if (coreCellsLinked(c, d)) intoLaterRun[c] |= std::uint64_t{1} << n;
+                } else if (findRoot(c) != findRoot(d) && coreCellsLinked(c, d)) {
+                    parent_[findRoot(d)] = findRoot(c);
+                }
+            }
+        }
+    }
     NearCells near;
     for (std::int32_t c = 0; c < cells; ++c) {
-        if (coreCount_[c] == 0) continue;
+        if (intoLaterRun[c] == 0) continue;
         const int nearCount = nearCells(c, true, near);
-        for (int n = 0; n < nearCount; ++n) {
-            const std::int32_t d = near[n];
-            if (coreCount_[d] == 0 || findRoot(c) == findRoot(d)) continue;
-            if (coreCellsLinked(c, d)) parent_[findRoot(d)] = findRoot(c);
-        }
+        for (int n = 0; n < nearCount; ++n)
+            if ((intoLaterRun[c] >> n) & 1) parent_[findRoot(near[n])] = findRoot(c);
     }
 }
 

@@ -42,6 +42,10 @@ private:
     struct Key {
         std::int64_t x, y, z;
     };
+    struct Keyed {
+        Key key;
+        std::int32_t index;
+    };
     struct GridPoint {
         float x, y, z;
         std::int32_t index;
@@ -57,6 +61,7 @@ private:
     using NearCells = std::array<std::int32_t, maxNearCells>;
 
     void buildGrid();
+    static std::vector<std::int32_t> orderByCell(const std::vector<Keyed>& keyed);
     void buildColumns();
     int nearCells(std::int32_t cell, bool laterOnly, NearCells& out) const;
     void markCorePoints();
