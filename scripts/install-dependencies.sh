@@ -2,7 +2,8 @@
 # Installs, as root on Debian 12, the packages needed to build and test the
 # modules; packages already present are left alone. With "windows", also the
 # MinGW-w64 cross compilers; with "wine", also Wine, 32-bit and 64-bit; with
-# "i686", the 32-bit x86 Linux compilers and qemu to run what they build.
+# "i686", the 32-bit x86 Linux compilers and qemu to run what they build;
+# with "bench", the benchmark's peers.
 set -euo pipefail
 
 # gnuplot, Ghostscript and Octave's fonts draw and print the demo's picture
@@ -17,6 +18,8 @@ for group in "$@"; do
       dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
       packages+=(wine wine64 wine32:i386) ;;
     i686) packages+=(g++-multilib qemu-user-static) ;;
+    # The benchmark's peers, and GNU time for their peak memory.
+    bench) packages+=(python3-numpy python3-scipy python3-sklearn python3-matplotlib libflann-dev liblz4-dev time) ;;
     *) echo "unknown group $group" >&2; exit 1 ;;
   esac
 done

@@ -72,7 +72,9 @@ void searchColumns(const PointIndex& index, const double* queries, const std::ve
     const std::size_t depth = index.searchDepth();
     std::vector<PointIndex::Pending> stacks(depth * static_cast<std::size_t>(threads));
 
-#pragma omp parallel for schedule(static)
+    // Some stretches of the curve cost many times more than others (queries
+    // far from the points): handed out in runs, so that no thread idles.
+#pragma omp parallel for schedule(dynamic, 1024)
     for (std::int32_t t = 0; t < queryCount; ++t) {
         const std::int32_t i = order.empty() ? t : order[t];
         if (!order.empty() && t + prefetchDistance < queryCount) {

@@ -1,5 +1,5 @@
 // Raw little-endian float64 files, column-major, as the benchmark driver
-// writes them; and the timing line every peer prints.
+// writes them; and the timing lines every peer prints, one per call.
 #pragma once
 
 #include <chrono>
@@ -45,6 +45,24 @@ private:
 };
 
 inline void reportTime(double ms) { std::printf("ms=%.6f\n", ms); }
+
+// How many times a peer makes its call in one process (BENCH_CALLS, 6 when
+// unset): the first call, on fresh memory, then the warm ones.
+inline int callCount() {
+    const char* text = std::getenv("BENCH_CALLS");
+    const int calls = text != nullptr ? std::atoi(text) : 6;
+    return calls > 0 ? calls : 1;
+}
+
+// Times `call` callCount() times and prints each time.
+template <typename Call>
+void timeCalls(Call call) {
+    for (int c = callCount(); c > 0; --c) {
+        Stopwatch clock;
+        call();
+        reportTime(clock.milliseconds());
+    }
+}
 
 // Starts the OpenMP threads, so that no timed call pays for their creation.
 inline void warmUpThreads() {

@@ -19,9 +19,7 @@ int main(int argc, char** argv) {
     const Eigen::Index n = static_cast<Eigen::Index>(points.size() / 3);
     const Eigen::MatrixXd rows = Eigen::Map<const Eigen::MatrixXd>(points.data(), 3, n).transpose();
     if (std::strcmp(argv[1], "build") == 0) {
-        bench::Stopwatch clock;
-        const Tree tree(3, std::cref(rows), 10);
-        bench::reportTime(clock.milliseconds());
+        bench::timeCalls([&] { const Tree tree(3, std::cref(rows), 10); });
         return 0;
     }
     if (argc < 6) return 2;
@@ -32,19 +30,20 @@ int main(int argc, char** argv) {
     const long m = static_cast<long>(queries.size() / 3);
     std::vector<double> numbers(static_cast<std::size_t>(k) * m), distances(static_cast<std::size_t>(k) * m);
     bench::warmUpThreads();
-    bench::Stopwatch clock;
+    bench::timeCalls([&] {
 #pragma omp parallel if (parallel)
-    {
-        std::vector<Eigen::Index> found(k);
+        {
+            std::vector<Eigen::Index> found(k);
 #pragma omp for schedule(static)
-        for (long i = 0; i < m; ++i) {
-            nanoflann::KNNResultSet<double, Eigen::Index> result(k);
-            result.init(found.data(), &distances[static_cast<std::size_t>(k) * i]);
-            tree.index->findNeighbors(result, &queries[3 * i], nanoflann::SearchParams());
-            for (int j = 0; j < k; ++j) numbers[static_cast<std::size_t>(k) * i + j] = static_cast<double>(found[j] + 1);
+            for (long i = 0; i < m; ++i) {
+                nanoflann::KNNResultSet<double, Eigen::Index> result(k);
+                result.init(found.data(), &distances[static_cast<std::size_t>(k) * i]);
+                tree.index->findNeighbors(result, &queries[3 * i], nanoflann::SearchParams());
+                for (int j = 0; j < k; ++j)
+                    numbers[static_cast<std::size_t>(k) * i + j] = static_cast<double>(found[j] + 1);
+            }
         }
-    }
-    bench::reportTime(clock.milliseconds());
+    });
     if (argc >= 8) {
         bench::writeValues(argv[6], numbers);
         bench::writeValues(argv[7], distances);

@@ -57,9 +57,8 @@ int main(int argc, char** argv) {
         for (std::size_t k = 0; k + 2 < xyz.size(); k += 3)
             list.push_back({static_cast<float>(xyz[k]), static_cast<float>(xyz[k + 1]), static_cast<float>(xyz[k + 2]), 0, UNCLASSIFIED});
         bench::warmUpThreads();
-        bench::Stopwatch clock;
-        const auto labels = reference::dbscan(list);
-        bench::reportTime(clock.milliseconds());
+        std::vector<std::int32_t> labels;
+        bench::timeCalls([&] { labels = reference::dbscan(list); });
         if (argc >= 4) bench::writeValues(argv[3], std::vector<double>(labels.begin(), labels.end()));
         return 0;
     }
@@ -70,17 +69,17 @@ int main(int argc, char** argv) {
     const GateQuery q = input.query();
     std::vector<std::uint8_t> in(q.pointCount), inUpper(q.pointCount);
     bench::warmUpThreads();
-    bench::Stopwatch clock;
-    if (mode == "perpair" || mode == "perpair2") {
-        perPair(q, mahal, mahalUpper, mode == "perpair2", in, inUpper);
-    } else {
-        const GaussianCache cache(q);
-        if (mode == "floor2")
-            gateStrict(q, cache, mahal, in.data());
-        else
-            gateTwoLevel(q, cache, mahal, mahalUpper, in.data(), inUpper.data());
-    }
-    bench::reportTime(clock.milliseconds());
+    bench::timeCalls([&] {
+        if (mode == "perpair" || mode == "perpair2") {
+            perPair(q, mahal, mahalUpper, mode == "perpair2", in, inUpper);
+        } else {
+            const GaussianCache cache(q);
+            if (mode == "floor2")
+                gateStrict(q, cache, mahal, in.data());
+            else
+                gateTwoLevel(q, cache, mahal, mahalUpper, in.data(), inUpper.data());
+        }
+    });
     if (argc >= 10) {
         bench::writeValues(argv[8], std::vector<double>(in.begin(), in.end()));
         bench::writeValues(argv[9], std::vector<double>(inUpper.begin(), inUpper.end()));
