@@ -19,6 +19,10 @@ constexpr int cellBits = 5;  // per axis: a curve through 2^15 cells
 // Below this many queries ordering them costs more than it saves.
 constexpr std::int32_t orderFrom = 1 << 12;
 
+// Queries that stay in a cell of the curve for this many on average are
+// searched in their own order.
+constexpr std::int32_t coherentRun = 4;
+
 // In curve order the queries and their output columns are scattered over
 // memory: fetch those a few searches ahead while this one runs.
 constexpr std::int32_t prefetchDistance = 8;
@@ -31,26 +35,46 @@ std::uint32_t spreadBits(std::uint32_t v) {
     return v;
 }
 
-// Position of a query on a Morton curve over the index's bounding box;
-// queries outside it are clamped, non-finite ones go last.
-std::uint16_t curveKey(const double* q, const PointIndex& index) {
-    std::uint32_t key = 0;
-    for (int d = 0; d < 3; ++d) {
-        const double span = index.high(d) - index.low(d);
-        const double t = span > 0 ? (q[d] - index.low(d)) / span : 0.0;
-        if (!(t == t)) return std::numeric_limits<std::uint16_t>::max();
-        const double cell = std::min(std::max(t, 0.0), 1.0) * ((1u << cellBits) - 1);
-        key |= spreadBits(static_cast<std::uint32_t>(cell)) << d;
+// A Morton curve through 2^(3 cellBits) cells over the index's bounding
+// box; queries outside it are clamped, non-finite ones go last.
+class Curve {
+public:
+    explicit Curve(const PointIndex& index) {
+        for (int d = 0; d < 3; ++d) {
+            const double span = index.high(d) - index.low(d);
+            low_[d] = index.low(d);
+            cellsPerUnit_[d] = span > 0 ? ((1u << cellBits) - 1) / span : 0.0;
+        }
     }
-    return static_cast<std::uint16_t>(key);
-}
+
+    std::uint16_t key(const double* q) const {
+        std::uint32_t key = 0;
+        for (int d = 0; d < 3; ++d) {
+            const double cell = (q[d] - low_[d]) * cellsPerUnit_[d];
+            if (!(cell == cell)) return std::numeric_limits<std::uint16_t>::max();
+            key |= spreadBits(static_cast<std::uint32_t>(std::min(std::max(cell, 0.0), double{(1u << cellBits) - 1})))
+                   << d;
+        }
+        return static_cast<std::uint16_t>(key);
+    }
+
+private:
+    double low_[3], cellsPerUnit_[3];
+};
 
 // Queries in curve order, so that consecutive searches walk the same part of
 // the tree and find it in cache: one counting sort over the curve's cells.
+// Empty when the queries come in such an order already (a scan in the order
+// the sensor took it): consecutive ones mostly share a cell.
 std::vector<std::int32_t> curveOrder(const PointIndex& index, const double* queries, std::int32_t count) {
     std::vector<std::uint16_t> keys(static_cast<std::size_t>(count));
+    const Curve curve(index);
 #pragma omp parallel for schedule(static)
-    for (std::int32_t i = 0; i < count; ++i) keys[i] = curveKey(queries + 3 * static_cast<std::size_t>(i), index);
+    for (std::int32_t i = 0; i < count; ++i) keys[i] = curve.key(queries + 3 * static_cast<std::size_t>(i));
+    std::int32_t cellChanges = 0;
+#pragma omp parallel for schedule(static) reduction(+ : cellChanges)
+    for (std::int32_t i = 1; i < count; ++i) cellChanges += keys[i] != keys[i - 1];
+    if (cellChanges < count / coherentRun) return {};
     std::vector<std::size_t> start(std::size_t{1} << 16, 0);
     for (std::uint16_t key : keys) ++start[key];
     std::size_t sum = 0;
