@@ -256,6 +256,7 @@ void DensityClusterer::markCorePoints() {
     const std::int32_t cells = static_cast<std::int32_t>(cellKey_.size());
     constexpr std::int32_t othersNeeded = static_cast<std::int32_t>(minPts) - 1;
     core_.assign(sorted_.size(), 0);
+    isolated_.assign(static_cast<std::size_t>(cells), 0);
     // Every record's flag depends on the grid alone: the schedule cannot
     // change the result, and nothing here allocates.
 #pragma omp parallel for schedule(dynamic, 256)
@@ -267,6 +268,7 @@ void DensityClusterer::markCorePoints() {
         }
         NearCells near;
         const int nearCount = nearCells(c, false, near);
+        isolated_[c] = nearCount == 0;
         for (std::int32_t k = first; k < end; ++k) {
             const GridPoint& p = sorted_[k];
             std::int32_t found = end - first - 1;
@@ -393,7 +395,7 @@ void DensityClusterer::labelPoints() {
         for (std::int32_t k = cellStart_[c]; k < cellStart_[c + 1]; ++k) {
             const GridPoint& p = sorted_[k];
             std::int32_t label = cellCluster_[c] >= 0 ? cellCluster_[c] : none;
-            if (!core_[k]) {
+            if (!core_[k] && !isolated_[c]) {
                 if (nearCount < 0) nearCount = nearCells(c, false, near);
                 for (int n = 0; n < nearCount; ++n) {
                     const std::int32_t d = near[n];

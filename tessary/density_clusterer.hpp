@@ -88,6 +88,7 @@ private:
     std::vector<Column> columns_;  // open-addressing table
     std::vector<Box> coreBox_;     // per cell: bounding box of its core points
     std::vector<char> core_;       // per position of `sorted_`
+    std::vector<char> isolated_;   // per cell: no other cell is near (known for cells too small to be core)
     std::vector<std::int32_t> coreCount_;  // per cell
     std::vector<std::int32_t> parent_;     // union-find over cells
     std::vector<std::int32_t> cellCluster_;

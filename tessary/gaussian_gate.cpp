@@ -78,8 +78,11 @@ std::int64_t findInvalidCandidate(const GateQuery& query) {
         std::int64_t& first = firsts[static_cast<std::size_t>(omp_get_thread_num())];
 #pragma omp for schedule(static)
         for (std::int64_t k = 0; k < count; ++k) {
-            const double number = std::trunc(query.ids[k] - 1.0);
-            if (!(number >= -1.0 && number <= last) && k < first) first = k;
+            // In range for the conversion first, which then truncates as
+            // std::trunc would, without the call std::trunc is on plain x86-64.
+            const double entry = query.ids[k] - 1.0;
+            const bool valid = entry > -2.0 && entry < last + 1.0 && static_cast<std::int32_t>(entry) <= last;
+            if (!valid && k < first) first = k;
         }
     }
     const std::int64_t first = *std::min_element(firsts.begin(), firsts.end());
