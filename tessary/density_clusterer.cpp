@@ -227,6 +227,40 @@ void DensityClusterer::buildColumns() {
         columns_[s] = {cellKey_[c].x, cellKey_[c].y, c, end};
         c = end;
     }
+    buildOccupancy();
+}
+
+// Most columns near a scattered record are empty: one bit each tells,
+// where the columns span few enough cells, before the table is searched.
+void DensityClusterer::buildOccupancy() {
+    occupied_.clear();
+    if (cellKey_.empty()) return;
+    std::int64_t yLow = cellKey_[0].y, yHigh = yLow;
+    for (const Key& k : cellKey_) {
+        yLow = std::min(yLow, k.y);
+        yHigh = std::max(yHigh, k.y);
+    }
+    constexpr std::uint64_t mostBits = std::uint64_t{1} << 24;
+    const auto xSpan = static_cast<std::uint64_t>(cellKey_.back().x - cellKey_.front().x) + 1;
+    const auto ySpan = static_cast<std::uint64_t>(yHigh - yLow) + 1;
+    if (xSpan > mostBits || ySpan > mostBits / xSpan) return;
+    occupancyLow_[0] = cellKey_.front().x;
+    occupancyLow_[1] = yLow;
+    occupancySpan_[0] = xSpan;
+    occupancySpan_[1] = ySpan;
+    occupied_.assign(static_cast<std::size_t>((xSpan * ySpan + 63) / 64), 0);
+    for (const Key& k : cellKey_) {
+        const std::uint64_t bit = static_cast<std::uint64_t>(k.x - occupancyLow_[0]) * ySpan + static_cast<std::uint64_t>(k.y - yLow);
+        occupied_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+    }
+}
+
+bool DensityClusterer::mayHoldCells(std::int64_t x, std::int64_t y) const {
+    if (occupied_.empty()) return true;
+    const auto dx = static_cast<std::uint64_t>(x - occupancyLow_[0]), dy = static_cast<std::uint64_t>(y - occupancyLow_[1]);
+    if (dx >= occupancySpan_[0] || dy >= occupancySpan_[1]) return false;
+    const std::uint64_t bit = dx * occupancySpan_[1] + dy;
+    return (occupied_[bit / 64] >> (bit % 64)) & 1;
 }
 
 int DensityClusterer::nearCells(std::int32_t cell, bool laterOnly, NearCells& out) const {
@@ -236,6 +270,7 @@ int DensityClusterer::nearCells(std::int32_t cell, bool laterOnly, NearCells& ou
     for (std::int64_t dx = laterOnly ? 0 : -2; dx <= 2; ++dx) {
         for (std::int64_t dy = (laterOnly && dx == 0) ? 0 : -2; dy <= 2; ++dy) {
             const std::int64_t x = key.x + dx, y = key.y + dy;
+            if (!mayHoldCells(x, y)) continue;
             std::size_t s = hashColumn(x, y) & mask;
             while (columns_[s].first >= 0 && (columns_[s].x != x || columns_[s].y != y)) s = (s + 1) & mask;
             const Column& column = columns_[s];

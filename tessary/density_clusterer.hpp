@@ -63,6 +63,8 @@ private:
     void buildGrid();
     static std::vector<std::int32_t> orderByCell(const std::vector<Keyed>& keyed);
     void buildColumns();
+    void buildOccupancy();
+    bool mayHoldCells(std::int64_t x, std::int64_t y) const;
     int nearCells(std::int32_t cell, bool laterOnly, NearCells& out) const;
     void markCorePoints();
     void linkCoreCells();
@@ -86,6 +88,9 @@ private:
     std::vector<Key> cellKey_;
     std::vector<std::int32_t> cellStart_;
     std::vector<Column> columns_;  // open-addressing table
+    std::vector<std::uint64_t> occupied_;  // a bit per column of the box of columns; empty: not kept
+    std::int64_t occupancyLow_[2] = {0, 0};
+    std::uint64_t occupancySpan_[2] = {0, 0};
     std::vector<Box> coreBox_;     // per cell: bounding box of its core points
     std::vector<char> core_;       // per position of `sorted_`
     std::vector<char> isolated_;   // per cell: no other cell is near (known for cells too small to be core)
