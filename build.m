@@ -17,20 +17,32 @@ root = fileparts(mfilename('fullpath'));
 if nargin < 1
   outdir = fullfile(root, 'inst');
 end
-inc = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, 'tessary')]};
+mk = moduleDescription(root);
+inc = cellfun(@(d) ['-I' fullfile(root, d)], mk.INCLUDE_DIRS, 'UniformOutput', false);
 inc = [inc, headerFolder('EIGEN3_INCLUDE_DIR', 'eigen3'), headerFolder('NANOFLANN_INCLUDE_DIR', 'nanoflann')];
-front = inFolder(root, 'common', {'dispatch.cpp', 'arguments.cpp', 'persistent_memory.cpp', ...
-                                  'error_report.cpp', 'handle_registry.cpp'});
-core = inFolder(root, 'tessary', {'tessary_module.cpp', 'worker_threads.cpp', 'point_index.cpp', 'tree_builder.cpp', 'knn_search.cpp', ...
-                                  'gaussian_kernel.cpp', 'gaussian_gate.cpp', 'density_clusterer.cpp'});
-placeholder = inFolder(root, 'corvane', {'corvane_module.cpp'});
-compile(root, 'tessary', [front, core], inc, true, outdir);
-compile(root, 'corvane', [front, placeholder], inc, false, outdir);
+front = [mk.COMMON_CORE, mk.COMMON_MEX];
+compile(root, 'tessary', [front, mk.TESSARY_CORE, mk.TESSARY_MEX], inc, true, outdir, mk);
+compile(root, 'corvane', [front, mk.CORVANE_MEX], inc, false, outdir, mk);
 fprintf('built tessary and corvane in %s\n', outdir);
 end
 
-function files = inFolder(root, folder, names)
-files = cellfun(@(f) fullfile(root, folder, f), names, 'UniformOutput', false);
+% modules.mk, the one description of the modules' sources and flags: each
+% NAME := values line as a field, a cell array of words; paths made full.
+function mk = moduleDescription(root)
+mk = struct();
+text = fileread(fullfile(root, 'modules.mk'));
+lines = regexp(text, '^([A-Z0-9_]+) :=([^\n]*)$', 'tokens', 'lineanchors');
+for k = 1:numel(lines)
+  mk.(lines{k}{1}) = regexp(lines{k}{2}, '\S+', 'match');
+end
+for name = {'COMMON_CORE', 'COMMON_MEX', 'TESSARY_CORE', 'TESSARY_MEX', 'CORVANE_MEX'}
+  mk.(name{1}) = cellfun(@(f) fullfile(root, f), mk.(name{1}), 'UniformOutput', false);
+end
+end
+
+% Words as options to append to a command line: ' a b'.
+function flags = joined(words)
+flags = sprintf(' %s', words{:});
 end
 
 % An -I option for a library's headers: the environment variable's folder,
@@ -49,16 +61,16 @@ if ~isempty(folder)
 end
 end
 
-function compile(root, name, sources, inc, openmp, outdir)
+function compile(root, name, sources, inc, openmp, outdir, mk)
 here = pwd();
 work = tempname();
 mkdir(work);
 cd(work);  % object files stay out of the source tree
 try
   if exist('OCTAVE_VERSION', 'builtin')
-    compileOctave(root, name, sources, inc, openmp, outdir);
+    compileOctave(root, name, sources, inc, openmp, outdir, mk);
   else
-    compileMatlab(name, sources, inc, openmp, outdir);
+    compileMatlab(name, sources, inc, openmp, outdir, mk);
   end
 catch err
   cd(here);
@@ -69,11 +81,11 @@ cd(here);
 rmdir(work, 's');
 end
 
-% The same settings as the CMake build: no fast-math, no contraction of
-% floating-point operations, mexFunction the only export.
-function compileOctave(root, name, sources, inc, openmp, outdir)
-cxx = '-std=c++17 -O2 -DNDEBUG -ffp-contract=off -fno-fast-math -fvisibility=hidden';
-ld = ['-Wl,--version-script=' fullfile(root, 'cmake', 'exports.map')];
+% The same settings as the CMake build: the flags of modules.mk,
+% mexFunction the only export.
+function compileOctave(root, name, sources, inc, openmp, outdir, mk)
+cxx = ['-std=c++17 -O2 -DNDEBUG' joined(mk.ARITHMETIC_FLAGS) joined(mk.VISIBILITY_FLAGS)];
+ld = ['-Wl,--version-script=' fullfile(root, 'cmake', 'mexFunction.map')];
 if openmp
   cxx = [cxx ' -fopenmp'];
   ld = ['-fopenmp ' ld];
@@ -92,19 +104,19 @@ end
 % MATLAB's own mex exports mexFunction alone. Visual C++ contracts
 % floating-point operations only where it may use FMA instructions
 % (/arch:AVX2 and above), which these flags do not allow.
-function compileMatlab(name, sources, inc, openmp, outdir)
+function compileMatlab(name, sources, inc, openmp, outdir, mk)
 cc = mex.getCompilerConfigurations('C++', 'Selected');
 if isempty(cc)
   error('build:noCompiler', 'build: no C++ compiler is selected; run mex -setup C++');
 end
 if strncmpi(cc.ShortName, 'MSVC', 4)
-  cxx = '/std:c++17 /O2 /DNDEBUG /fp:precise';
+  cxx = ['/std:c++17 /O2 /DNDEBUG' joined(mk.MSVC_ARITHMETIC_FLAGS)];
   if openmp
     cxx = [cxx ' /openmp'];
   end
   flags = {['COMPFLAGS=$COMPFLAGS ' cxx]};
 else
-  cxx = '-std=c++17 -O2 -DNDEBUG -ffp-contract=off -fno-fast-math -fvisibility=hidden';
+  cxx = ['-std=c++17 -O2 -DNDEBUG' joined(mk.ARITHMETIC_FLAGS) joined(mk.VISIBILITY_FLAGS)];
   ld = '';
   if openmp
     cxx = [cxx ' -fopenmp'];
@@ -115,8 +127,7 @@ else
     ld = [ld ' -static'];
   end
   if strcmp(computer('arch'), 'win32')
-    % SSE2, never x87, and no 16-byte stack alignment assumed from MATLAB.
-    cxx = [cxx ' -msse2 -mfpmath=sse -mincoming-stack-boundary=2'];
+    cxx = [cxx joined(mk.X86_32_FLAGS) joined(mk.WINDOWS_X86_32_FLAGS)];
   end
   flags = {['CXXFLAGS=$CXXFLAGS ' cxx], ['LDFLAGS=$LDFLAGS' ld]};
 end

@@ -6,8 +6,8 @@
 namespace corvane {
 namespace {
 
-using front::ErrorCode;
-using front::raiseError;
+using common::ErrorCode;
+using common::raiseError;
 
 constexpr const char* initNames[] = {"cmd", "pts"};
 
@@ -18,7 +18,7 @@ struct PlaceholderObject {
 
 void* createObject(int nrhs, const mxArray* prhs[]) {
     if (nrhs != 2) raiseError(ErrorCode::inputCount, 2, nrhs);
-    const front::MatrixArg pts(prhs[1], initNames[1]);
+    const common::MatrixArg pts(prhs[1], initNames[1]);
     pts.requireRows(3);
     return new PlaceholderObject();
 }
@@ -28,6 +28,6 @@ void destroyObject(void* object) { delete static_cast<PlaceholderObject*>(object
 }  // namespace
 }  // namespace corvane
 
-const front::Module front::thisModule = {
+const common::Module common::thisModule = {
     "corvane", 'C', corvane::createObject, corvane::destroyObject, nullptr, 0, nullptr,
 };

@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing and cross-builds the Windows modules with
-# MinGW-w64:
-#   build-windows/win32/tessary.mexw32, corvane.mexw32  (PE32, i686)
-#   build-windows/win64/tessary.mexw64, corvane.mexw64  (PE32+, x86-64)
-# and, for the tests, the stand-in MATLAB host and its driver beside each
-# build folder (build-windows/build-win32/standin/, .../build-win64/standin/).
+# Installs what is missing and builds the modules for MATLAB on its binary
+# interface, without MATLAB:
+#   build-windows/win64/tessary.mexw64, corvane.mexw64  (PE32+, x86-64, MinGW-w64)
+#   build-windows/win32/tessary.mexw32, corvane.mexw32  (PE32, i686, MinGW-w64)
+#   build-windows/linux64/tessary.mexa64, corvane.mexa64
+# and the release archive of them all, with the help texts, the wrapper, a
+# README for MATLAB users and the licence:
+#   build-windows/tessary-<version>-matlab.zip
+# Beside each Windows build folder (build-windows/build-win64/standin/, ...)
+# the stand-in MATLAB host and its driver, for the tests. Each build's
+# output goes to build-windows/build-<arch>.log, shown only when it fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/quietly.sh
 scripts/install-dependencies.sh windows
-for arch in win32 win64; do
+for arch in win64 win32 linux64; do
   log=build-windows/build-$arch.log
-  mkdir -p build-windows
-  cmake -S . -B build-windows/build-$arch -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DTESSARY_HOST=matlab-interface -DMEX_OUTPUT_DIR="$PWD/build-windows/$arch" \
-    > "$log" 2>&1 || { cat "$log"; exit 1; }
-  cmake --build build-windows/build-$arch -j "$(nproc)" >> "$log" 2>&1 || { cat "$log"; exit 1; }
+  rm -f "$log"
+  toolchain=()
+  [ "$arch" = linux64 ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$arch.cmake)
+  quietly "$log" cmake -S . -B build-windows/build-$arch "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DTESSARY_HOST=matlab-interface -DTESSARY_TESTS="$([ "$arch" = linux64 ] && echo OFF || echo ON)" \
+    -DMEX_OUTPUT_DIR="$PWD/build-windows/$arch"
+  quietly "$log" cmake --build build-windows/build-$arch -j "$(nproc)"
 done
-echo "Built build-windows/win32/{tessary,corvane}.mexw32 and build-windows/win64/{tessary,corvane}.mexw64"
+quietly build-windows/release.log cmake -DSOURCE_DIR="$PWD" -DBUILD_DIR="$PWD/build-windows" -P package/matlab_release.cmake
+echo "built build-windows/{win64,win32,linux64}/ and $(ls build-windows/tessary-*-matlab.zip)"

@@ -19,10 +19,10 @@
 namespace tessary {
 namespace {
 
-using front::ErrorCode;
-using front::MatrixArg;
-using front::OutputClass;
-using front::raiseError;
+using common::ErrorCode;
+using common::MatrixArg;
+using common::OutputClass;
+using common::raiseError;
 
 // Display names by argument position.
 constexpr const char* initNames[] = {"cmd", "pts"};
@@ -46,13 +46,13 @@ void* createObject(int nrhs, const mxArray* prhs[]) {
 void destroyObject(void* object) { delete static_cast<PointIndex*>(object); }
 
 std::int32_t readNeighbourCount(const mxArray* array) {
-    const double k = front::readScalar(array, knnNames[4]);
+    const double k = common::readScalar(array, knnNames[4]);
     if (!(k >= 0.0 && k < static_cast<double>(int32Max) + 1.0)) raiseError(ErrorCode::outOfRange, knnNames[4], int32Max);
     return static_cast<std::int32_t>(k);
 }
 
 mxArray* newResultMatrix(std::int32_t rows, std::int32_t cols) {
-    return front::createOutputMatrix(OutputClass::real, rows, cols);
+    return common::createOutputMatrix(OutputClass::real, rows, cols);
 }
 
 void runKnnsearch(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
@@ -97,14 +97,14 @@ void requireAtMostOutputs(int allowed, int nlhs) {
     if (nlhs > allowed) raiseError(ErrorCode::outputCount, allowed, nlhs);
 }
 
-mxArray* newMask(std::int32_t count) { return front::createOutputMatrix(OutputClass::logical, 1, count); }
+mxArray* newMask(std::int32_t count) { return common::createOutputMatrix(OutputClass::logical, 1, count); }
 
 std::uint8_t* maskOf(mxArray* logical) { return reinterpret_cast<std::uint8_t*>(mxGetLogicals(logical)); }
 
 void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const GateQuery query = readGateQuery(nrhs, 9, prhs);
-    const double mahal = front::readScalar(prhs[7], gateNames[7]);
-    const double mahalUpper = front::readScalar(prhs[8], gateNames[8]);
+    const double mahal = common::readScalar(prhs[7], gateNames[7]);
+    const double mahalUpper = common::readScalar(prhs[8], gateNames[8]);
     requireAtMostOutputs(3, nlhs);
     requireValidCandidates(query);
 
@@ -133,7 +133,7 @@ void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 
 void runKd2(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const GateQuery query = readGateQuery(nrhs, 8, prhs);
-    const double mahal = front::readScalar(prhs[7], gateNames[7]);
+    const double mahal = common::readScalar(prhs[7], gateNames[7]);
     requireAtMostOutputs(1, nlhs);
     requireValidCandidates(query);
 
@@ -143,7 +143,7 @@ void runKd2(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     plhs[0] = in;
 }
 
-constexpr front::Subcommand subcommands[] = {
+constexpr common::Subcommand subcommands[] = {
     {"knnsearch", runKnnsearch, true},
     {"kd", runKd, false},
     {"kd2", runKd2, false},
@@ -152,7 +152,7 @@ constexpr front::Subcommand subcommands[] = {
 }  // namespace
 }  // namespace tessary
 
-const front::Module front::thisModule = {
+const common::Module common::thisModule = {
     "tessary", 'T', tessary::createObject, tessary::destroyObject, tessary::subcommands,
     sizeof(tessary::subcommands) / sizeof(tessary::subcommands[0]), tessary::stopWorkerThreads,
 };

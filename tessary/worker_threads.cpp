@@ -20,7 +20,7 @@ namespace tessary {
 void stopWorkerThreads() {
     const int threads = omp_get_max_threads();
     // C heap: nothing here may take host memory, and the region may not allocate.
-    std::vector<HANDLE, front::CHeapAllocator<HANDLE>> workers(static_cast<std::size_t>(threads), nullptr);
+    std::vector<HANDLE, common::CHeapAllocator<HANDLE>> workers(static_cast<std::size_t>(threads), nullptr);
 #pragma omp parallel num_threads(threads)
     {
         const int t = omp_get_thread_num();

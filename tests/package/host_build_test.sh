@@ -5,8 +5,8 @@ set -euo pipefail
 source=$1
 copy=$(mktemp -d)
 trap 'rm -rf "$copy"' EXIT
-cp -r "$source"/common "$source"/tessary "$source"/corvane "$source"/inst "$source"/build.m "$copy"/
-mkdir "$copy"/cmake && cp "$source"/cmake/exports.map "$copy"/cmake/
+cp -r "$source"/common "$source"/tessary "$source"/corvane "$source"/inst "$source"/build.m "$source"/modules.mk "$copy"/
+mkdir "$copy"/cmake && cp "$source"/cmake/mexFunction.map "$copy"/cmake/
 cd "$copy"
 octave-cli --no-gui --norc --quiet --no-history --eval "
   build ();

@@ -4,7 +4,7 @@
 
 #include <set>
 
-using front::HandleRegistry;
+using common::HandleRegistry;
 
 TEST(HandleRegistry, TokensCarryTheTagAndFindTheirObject) {
     HandleRegistry registry('T');

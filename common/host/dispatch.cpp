@@ -10,7 +10,7 @@
 #include "mex_host.hpp"
 #include "module.hpp"
 
-namespace front {
+namespace common {
 namespace {
 
 constexpr int handleBytes = 4;
@@ -129,13 +129,13 @@ void dispatchCommand(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         raiseError(ErrorCode::wrongCommand, command.text());
 }
 
-}  // namespace front
+}  // namespace common
 
 namespace {
 
 // MATLAB's clear runs this, then unloads the module file.
 void beforeUnload() {
-    if (front::thisModule.beforeUnload != nullptr) front::thisModule.beforeUnload();
+    if (common::thisModule.beforeUnload != nullptr) common::thisModule.beforeUnload();
 }
 
 // Static data starts afresh with every load of the module file.
@@ -149,7 +149,7 @@ bool exitFunctionRegistered = false;
 // type must not leave the module either: a MinGW-built module that lets one
 // escape ends MATLAB.
 extern "C" MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    using namespace front;
+    using namespace common;
     if (!exitFunctionRegistered) {
         mexAtExit(beforeUnload);
         exitFunctionRegistered = true;

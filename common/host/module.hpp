@@ -7,7 +7,7 @@
 
 #include "mex.h"
 
-namespace front {
+namespace common {
 
 using SubcommandFn = void (*)(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
@@ -33,4 +33,4 @@ struct Module {
 // Defined once by each module.
 extern const Module thisModule;
 
-}  // namespace front
+}  // namespace common

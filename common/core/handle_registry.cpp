@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace front {
+namespace common {
 
 std::uint32_t HandleRegistry::add(void* object) {
     if (live_.size() >= serialMask) throw std::length_error("too many live objects");
@@ -28,4 +28,4 @@ void* HandleRegistry::remove(std::uint32_t token) {
     return object;
 }
 
-}  // namespace front
+}  // namespace common

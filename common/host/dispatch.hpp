@@ -4,7 +4,7 @@
 
 #include "mex.h"
 
-namespace front {
+namespace common {
 
 void dispatchCommand(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
@@ -12,4 +12,4 @@ void dispatchCommand(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 // Raises for a malformed handle and for one that names no live object.
 void* decodeHandle(const mxArray* handle);
 
-}  // namespace front
+}  // namespace common

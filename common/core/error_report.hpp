@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace front {
+namespace common {
 
 enum class ErrorCode {
     argumentMissing,
@@ -67,4 +67,4 @@ const char* errorText();
 // "<module>:<id>" of the last formatted error.
 const char* errorIdentifier(const char* moduleName);
 
-}  // namespace front
+}  // namespace common

@@ -8,7 +8,7 @@
 #include <limits>
 #include <new>
 
-namespace front {
+namespace common {
 
 template <typename T>
 struct CHeapAllocator {
@@ -33,4 +33,4 @@ struct CHeapAllocator {
     bool operator!=(const CHeapAllocator<U>&) const noexcept { return false; }
 };
 
-}  // namespace front
+}  // namespace common

@@ -7,7 +7,7 @@
 
 #include "mex.h"
 
-namespace front {
+namespace common {
 
 // A real, full, two-dimensional double matrix argument.
 struct MatrixArg {
@@ -42,4 +42,4 @@ private:
     std::size_t length_ = 0;
 };
 
-}  // namespace front
+}  // namespace common

@@ -7,7 +7,7 @@
 #include "error_report.hpp"
 #include "mex_host.hpp"
 
-namespace front {
+namespace common {
 namespace {
 
 constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
@@ -65,4 +65,4 @@ bool CommandName::is(const char* name) const {
     return std::strlen(name) == length_ && std::memcmp(text_, name, length_) == 0;
 }
 
-}  // namespace front
+}  // namespace common

@@ -20,7 +20,7 @@
 #define MEX_ENTRY_POINT
 #endif
 
-namespace front {
+namespace common {
 
 // Copies the first `capacity` characters of a character array into `text`
 // (capacity + 1 bytes, cleared by the caller). MATLAB's mxGetString cuts a
@@ -82,4 +82,4 @@ inline mxArray* createOutputMatrix(OutputClass kind, std::int32_t rows, std::int
     return matrix;
 }
 
-}  // namespace front
+}  // namespace common

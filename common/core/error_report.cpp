@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace front {
+namespace common {
 namespace {
 
 constexpr ErrorMessage messages[] = {
@@ -81,4 +81,4 @@ const char* errorIdentifier(const char* moduleName) {
     return identifierBuffer;
 }
 
-}  // namespace front
+}  // namespace common

@@ -11,7 +11,7 @@
 
 #include "c_heap_allocator.hpp"
 
-namespace front {
+namespace common {
 
 class HandleRegistry {
 public:
@@ -40,4 +40,4 @@ private:
         live_;
 };
 
-}  // namespace front
+}  // namespace common
