@@ -97,16 +97,27 @@ void requireAtMostOutputs(int allowed, int nlhs) {
     if (nlhs > allowed) raiseError(ErrorCode::outputCount, allowed, nlhs);
 }
 
+struct GateArguments {
+    GateQuery query;
+    double mahal, mahalUpper;
+};
+
+// The arguments of "kd" (withUpper: mahalUpper too) or "kd2" in argument
+// order, then the outputs asked for and the candidates.
+GateArguments readGateArguments(bool withUpper, int nlhs, int nrhs, const mxArray* prhs[]) {
+    GateArguments a{readGateQuery(nrhs, withUpper ? 9 : 8, prhs), common::readScalar(prhs[7], gateNames[7]), 0.0};
+    if (withUpper) a.mahalUpper = common::readScalar(prhs[8], gateNames[8]);
+    requireAtMostOutputs(withUpper ? 3 : 1, nlhs);
+    requireValidCandidates(a.query);
+    return a;
+}
+
 mxArray* newMask(std::int32_t count) { return common::createOutputMatrix(OutputClass::logical, 1, count); }
 
 std::uint8_t* maskOf(mxArray* logical) { return reinterpret_cast<std::uint8_t*>(mxGetLogicals(logical)); }
 
 void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    const GateQuery query = readGateQuery(nrhs, 9, prhs);
-    const double mahal = common::readScalar(prhs[7], gateNames[7]);
-    const double mahalUpper = common::readScalar(prhs[8], gateNames[8]);
-    requireAtMostOutputs(3, nlhs);
-    requireValidCandidates(query);
+    const auto [query, mahal, mahalUpper] = readGateArguments(true, nlhs, nrhs, prhs);
 
     // MATLAB ends the call at once, skipping every destructor, when it cannot
     // make an array: each output is made while the call holds no scratch memory.
@@ -132,14 +143,11 @@ void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 }
 
 void runKd2(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    const GateQuery query = readGateQuery(nrhs, 8, prhs);
-    const double mahal = common::readScalar(prhs[7], gateNames[7]);
-    requireAtMostOutputs(1, nlhs);
-    requireValidCandidates(query);
+    const GateArguments a = readGateArguments(false, nlhs, nrhs, prhs);
 
-    mxArray* in = newMask(query.pointCount);
-    const GaussianCache cache(query);
-    gateStrict(query, cache, mahal, maskOf(in));
+    mxArray* in = newMask(a.query.pointCount);
+    const GaussianCache cache(a.query);
+    gateStrict(a.query, cache, a.mahal, maskOf(in));
     plhs[0] = in;
 }
 

@@ -41,37 +41,25 @@ char errorBuffer[errorBufferSize];
 char identifierBuffer[128];
 ErrorCode currentCode = ErrorCode::exception;
 
-void formatInto(ErrorCode code, std::va_list args) {
-    currentCode = code;
-    // Cut after errorBufferSize - 1 characters; terminated here too, for C
-    // runtimes whose vsnprintf leaves a full buffer unterminated.
-    std::vsnprintf(errorBuffer, errorBufferSize, errorMessage(code).text, args);
-    errorBuffer[errorBufferSize - 1] = '\0';
-}
-
 }  // namespace
 
 const ErrorMessage& errorMessage(ErrorCode code) { return messages[static_cast<std::size_t>(code)]; }
 
 void formatError(ErrorCode code, ...) {
+    currentCode = code;
     std::va_list args;
     va_start(args, code);
-    formatInto(code, args);
+    // Cut after errorBufferSize - 1 characters; terminated here too, for C
+    // runtimes whose vsnprintf leaves a full buffer unterminated.
+    std::vsnprintf(errorBuffer, errorBufferSize, errorMessage(code).text, args);
     va_end(args);
+    errorBuffer[errorBufferSize - 1] = '\0';
 }
 
 void formatException(ErrorCode code, const char* text, const char* moduleName) {
     const std::size_t length = std::strlen(moduleName);
     if (std::strncmp(text, moduleName, length) == 0 && std::strncmp(text + length, ": ", 2) == 0) text += length + 2;
     formatError(code, text);
-}
-
-void raiseError(ErrorCode code, ...) {
-    std::va_list args;
-    va_start(args, code);
-    formatInto(code, args);
-    va_end(args);
-    throw ModuleError{code};
 }
 
 const char* errorText() { return errorBuffer; }

@@ -60,7 +60,11 @@ void formatError(ErrorCode code, ...);
 void formatException(ErrorCode code, const char* text, const char* moduleName);
 
 // formatError, then throws ModuleError: a failed check never returns.
-[[noreturn]] void raiseError(ErrorCode code, ...);
+template <typename... Args>
+[[noreturn]] void raiseError(ErrorCode code, Args... args) {
+    formatError(code, args...);
+    throw ModuleError{code};
+}
 
 const char* errorText();
 

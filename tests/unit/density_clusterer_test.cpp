@@ -1,4 +1,5 @@
 #include "density_clusterer.hpp"
+#include "scan_file.hpp"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -217,11 +218,8 @@ TEST(DensityClusterer, MatchesTheLinearScanJustInsideAndOutsideTheRadius) {
 }
 
 TEST(DensityClusterer, MatchesTheLinearScanOnARealScan) {
-    std::FILE* f = std::fopen(TESSARY_SCAN_FILE, "rb");
-    ASSERT_NE(f, nullptr);
-    std::vector<double> xyz(3 * 124668);
-    ASSERT_EQ(std::fread(xyz.data(), sizeof(double), xyz.size(), f), xyz.size());
-    std::fclose(f);
+    const std::vector<double> xyz = scan_file::read();
+    ASSERT_FALSE(xyz.empty());
     // Every sixth point of the scan: dense near the sensor, sparse far out.
     std::vector<ClusterPoint> list;
     for (std::size_t k = 0; k < 124668; k += 6)

@@ -1,4 +1,5 @@
 #include "tree_builder.hpp"
+#include "scan_file.hpp"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -104,11 +105,8 @@ protected:
 }  // namespace
 
 TEST_F(TreeBuilder, GivesNanoflannsTreeOnTheScan) {
-    std::FILE* f = std::fopen(TESSARY_SCAN_FILE, "rb");
-    ASSERT_NE(f, nullptr);
-    std::vector<double> xyz(3 * 124668);
-    ASSERT_EQ(std::fread(xyz.data(), sizeof(double), xyz.size(), f), xyz.size());
-    std::fclose(f);
+    const std::vector<double> xyz = scan_file::read();
+    ASSERT_FALSE(xyz.empty());
     expectSameTree(xyz, "the scan");
 }
 
