@@ -9,3 +9,5 @@ endforeach()
 foreach(group COMMON_CORE COMMON_MEX TESSARY_CORE TESSARY_MEX CORVANE_MEX INCLUDE_DIRS)
   list(TRANSFORM ${group} PREPEND ${PROJECT_SOURCE_DIR}/)
 endforeach()
+# An edit of modules.mk configures the build anew.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/modules.mk)
