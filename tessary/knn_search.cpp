@@ -67,14 +67,19 @@ private:
 // Empty when the queries come in such an order already (a scan in the order
 // the sensor took it): consecutive ones mostly share a cell.
 std::vector<std::int32_t> curveOrder(const PointIndex& index, const double* queries, std::int32_t count) {
-    std::vector<std::uint16_t> keys(static_cast<std::size_t>(count));
     const Curve curve(index);
+    // Judged on pairs of neighbours spread over the whole set first.
+    constexpr std::int32_t samples = 1024;
+    const std::int32_t stride = (count - 1) / samples;
+    std::int32_t cellChanges = 0;
+    for (std::int32_t k = 0; k < samples; ++k) {
+        const double* q = queries + 3 * static_cast<std::size_t>(k) * static_cast<std::size_t>(stride);
+        cellChanges += curve.key(q) != curve.key(q + 3);
+    }
+    if (cellChanges < samples / coherentRun) return {};
+    std::vector<std::uint16_t> keys(static_cast<std::size_t>(count));
 #pragma omp parallel for schedule(static)
     for (std::int32_t i = 0; i < count; ++i) keys[i] = curve.key(queries + 3 * static_cast<std::size_t>(i));
-    std::int32_t cellChanges = 0;
-#pragma omp parallel for schedule(static) reduction(+ : cellChanges)
-    for (std::int32_t i = 1; i < count; ++i) cellChanges += keys[i] != keys[i - 1];
-    if (cellChanges < count / coherentRun) return {};
     std::vector<std::size_t> start(std::size_t{1} << 16, 0);
     for (std::uint16_t key : keys) ++start[key];
     std::size_t sum = 0;

@@ -79,8 +79,9 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
         const Record* end = points + node->end;
         for (const Record* r = points + node->second; r != end; ++r) {
             const double d0 = q[0] - r->xyz[0], d1 = q[1] - r->xyz[1], d2 = q[2] - r->xyz[2];
-            double dist = 0;
-            dist += d0 * d0;
+            // nanoflann starts from 0 and adds each square; a square is +0 or
+            // more (or NaN), which 0 + leaves as it is.
+            double dist = d0 * d0;
             dist += d1 * d1;
             dist += d2 * d2;
             // nanoflann compares with the worst distance at the start of the
