@@ -278,7 +278,7 @@ def build_cases(work, quick):
 
     cases += gating_cases(f, bench, octave, ours, cloud1, cloud2, means)
     cases += pipeline_case(f, py, ours, scan)
-    cases += clustering_cases(f, bench, ours, py, scan, cloud2, quick)
+    cases += clustering_cases(f, bench, ours, py, scan, cloud2)
     return cases
 
 
@@ -367,7 +367,7 @@ def compare_pipelines(ours, theirs):
                                                                        (~py_in).sum(), both.sum(), ari), agree)
 
 
-def clustering_cases(f, bench, ours, py, scan, cloud2, quick):
+def clustering_cases(f, bench, ours, py, scan, cloud2):
     cases = []
     sets = [("the whole lidar scan", scan, True)]
     sets.append(("n = %d rejected points" % (len(cloud2) // 10), cloud2[:len(cloud2) // 10], True))

@@ -27,6 +27,6 @@ quietly build-i686/build.log cmake -S . -B build-i686 -DCMAKE_TOOLCHAIN_FILE=cma
 quietly build-i686/build.log cmake --build build-i686 -j "$(nproc)"
 ctest --test-dir build-i686 --output-on-failure -j 2
 CC=clang CXX=clang++ quietly build-sanitize/build.log cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Release \
-  -DTESSARY_SANITIZE=ON -DTESSARY_FUZZ=ON -DTESSARY_REFERENCE="$reference"
+  -DTESSARY_SANITIZE=ON -DTESSARY_FUZZ=ON -DTESSARY_REFERENCE="$reference" -DTESSARY_WINDOWS_BUILD=
 quietly build-sanitize/build.log cmake --build build-sanitize -j "$(nproc)"
 ctest --test-dir build-sanitize --output-on-failure -j 2

@@ -83,11 +83,11 @@ double maxSquared(const double* low, const double* high, const Coordinates& p) {
 
 // The cell of every record as one number that orders as (x, y, z) does,
 // when the cells span few enough values on each axis; false otherwise.
-template <typename Keyed>
-bool packCells(const std::vector<Keyed>& keyed, std::vector<std::uint64_t>& packed) {
+template <typename Records>
+bool packCells(const Records& keyed, std::vector<std::uint64_t>& packed) {
     std::int64_t low[3], high[3];
     for (int d = 0; d < 3; ++d) low[d] = high[d] = (&keyed[0].key.x)[d];
-    for (const Keyed& r : keyed)
+    for (const auto& r : keyed)
         for (int d = 0; d < 3; ++d) {
             low[d] = std::min(low[d], (&r.key.x)[d]);
             high[d] = std::max(high[d], (&r.key.x)[d]);
@@ -144,7 +144,7 @@ std::vector<std::int32_t> radixOrder(std::vector<std::uint64_t>& packed) {
 
 // Positions of `keyed` (in record order) by cell, x then y then z, and by
 // record within a cell.
-std::vector<std::int32_t> DensityClusterer::orderByCell(const std::vector<Keyed>& keyed) {
+std::vector<std::int32_t> DensityClusterer::orderByCell(const UninitializedVector<Keyed>& keyed) {
     std::vector<std::uint64_t> packed;
     if (!keyed.empty() && packCells(keyed, packed)) return radixOrder(packed);
     std::vector<std::int32_t> order(keyed.size());
@@ -176,7 +176,8 @@ void DensityClusterer::run() {
 }
 
 void DensityClusterer::buildGrid() {
-    std::vector<Keyed> keyed(static_cast<std::size_t>(pointCount_));
+    // Every element written below, on every core.
+    UninitializedVector<Keyed> keyed(static_cast<std::size_t>(pointCount_));
     Keyed* all = keyed.data();
     const ClusterPoint* points = pointList_.data();
 #pragma omp parallel for schedule(static)

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "uninitialized.hpp"
+
 namespace tessary {
 
 constexpr std::int32_t UNCLASSIFIED = -1;
@@ -61,7 +63,7 @@ private:
     using NearCells = std::array<std::int32_t, maxNearCells>;
 
     void buildGrid();
-    static std::vector<std::int32_t> orderByCell(const std::vector<Keyed>& keyed);
+    static std::vector<std::int32_t> orderByCell(const UninitializedVector<Keyed>& keyed);
     void buildColumns();
     void buildOccupancy();
     bool mayHoldCells(std::int64_t x, std::int64_t y) const;
