@@ -5,7 +5,7 @@
 
 # The front end both modules share. What never calls the host, also tested
 # in plain C++:
-COMMON_CORE := common/core/error_report.cpp common/core/handle_registry.cpp
+COMMON_CORE := common/core/error_report.cpp common/core/handle_registry.cpp common/core/load_serial.cpp
 # and what does, compiled into each module:
 COMMON_MEX := common/host/dispatch.cpp common/host/arguments.cpp common/host/persistent_memory.cpp
 # The point index module: its numerical core, free of MEX calls, and its MEX layer.

@@ -4,6 +4,9 @@
 
 namespace common {
 
+HandleRegistry::HandleRegistry(std::uint8_t tag, std::uint32_t firstSerial)
+    : tag_(tag), nextSerial_((firstSerial & serialMask) == 0 ? 1 : firstSerial & serialMask) {}
+
 std::uint32_t HandleRegistry::add(void* object) {
     if (live_.size() >= serialMask) throw std::length_error("too many live objects");
     std::uint32_t token;

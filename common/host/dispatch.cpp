@@ -7,6 +7,7 @@
 #include "arguments.hpp"
 #include "error_report.hpp"
 #include "handle_registry.hpp"
+#include "load_serial.hpp"
 #include "mex_host.hpp"
 #include "module.hpp"
 
@@ -16,7 +17,7 @@ namespace {
 constexpr int handleBytes = 4;
 
 HandleRegistry& registry() {
-    static HandleRegistry live(thisModule.handleTag);
+    static HandleRegistry live(thisModule.handleTag, loadSerial());
     return live;
 }
 

@@ -145,3 +145,34 @@
 %! endfor
 %! expect_error (@() tessary ("do", uint8 ([0 0 0 0]), "knnsearch", rand (3, 1), 1), 2, ...
 %!               "tessary:deadHandle", "Handle argument does not refer to a live object.");
+
+%!test
+%! ## A handle kept from another process or from an earlier load of the
+%! ## module names nothing here, and the owner of the live object it might
+%! ## have hit keeps it. Each load numbers its objects from a fresh serial.
+%! msg = "Handle argument does not refer to a live object.";
+%! saved = [tempname() ".mat"];
+%! [status, out] = run_octave (sprintf (["evalc ('h = tessary (''init'', [0 0 0; 1 0 0]'');');\n" ...
+%!                                       "save ('-mat', '%s', 'h');"], saved));
+%! assert (status, 0, out);
+%! other = load (saved);
+%! delete (saved);
+%! [status, out] = run_octave ("evalc ('h = tessary (''init'', zeros (3, 1));'); printf ('serial %d %d %d\\n', h(1:3));");
+%! assert (status, 0, out);
+%! mine = new_object ("tessary", [100; 0; 0]);
+%! theirs = uint8 (sscanf (out(strfind (out, "serial"):end), "serial %d %d %d"))';
+%! serials = {other.h(1:3), theirs, mine(1:3)};
+%! assert (! isequal (serials{1}, serials{2}) && ! isequal (serials{1}, serials{3}) && ! isequal (serials{2}, serials{3}));
+%! expect_error (@() tessary ("do", other.h, "knnsearch", [0; 0; 0], 1), 2, "tessary:deadHandle", msg);
+%! expect_error (@() tessary ("delete", other.h), 1, "tessary:deadHandle", msg);
+%! [idx, d2] = tessary ("do", mine, "knnsearch", [0; 0; 0], 1);
+%! assert ([idx d2], [1 10000]);
+%! free_object ("tessary", mine);
+%! ## Two loads in one process.
+%! first = new_object ("tessary", zeros (3, 1));
+%! free_object ("tessary", first);
+%! clear tessary
+%! second = new_object ("tessary", zeros (3, 1));
+%! assert (! isequal (first(1:3), second(1:3)));
+%! expect_error (@() tessary ("delete", first), 1, "tessary:deadHandle", msg);
+%! free_object ("tessary", second);

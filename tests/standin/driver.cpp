@@ -516,6 +516,9 @@ void clearing(Loaded& loaded) {
     const Array pts = cloud(20000, 11), q = cloud(5000, 12), doText = text("do"), zero = bytes({0, 0, 0, 0});
     const Gate g;
     constexpr int clears = 30;
+    // The handle of the object the load before made: the next load numbers
+    // its objects afresh, so it names none of them.
+    Array earlier = bytes({0, 0, 0, 0});
     for (int cycle = 1; cycle <= clears && failures == 0; ++cycle) {
         const Modules& m = loaded.modules();
         check(!call(m.tessary, 1, {doText.get(), zero.get(), text("kd2").get(), g.points.get(), g.ids.get(),
@@ -525,6 +528,14 @@ void clearing(Loaded& loaded) {
         const Array h = newObject(m.tessary, pts);
         check(!call(m.tessary, 2, {doText.get(), h.get(), text("knnsearch").get(), q.get(), scalar(3).get()}).failed,
               "knnsearch");
+        if (cycle > 1) {
+            check(std::memcmp(earlier.data<unsigned char>(), h.data<unsigned char>(), 3) != 0,
+                  "two loads start at different serials");
+            expectError(call(m.tessary, 2, {doText.get(), earlier.get(), text("knnsearch").get(), q.get(),
+                                            scalar(1).get()}),
+                        "tessary:deadHandle", "Handle argument does not refer to a live object.");
+        }
+        std::memcpy(earlier.data<unsigned char>(), h.data<unsigned char>(), 4);
         if (cycle == clears) {
             check(hostClear(m.tessary) == 0, "a locked module is not cleared");
             check(!call(m.tessary, 2, {doText.get(), h.get(), text("knnsearch").get(), q.get(), scalar(1).get()}).failed,

@@ -7,7 +7,7 @@
 using common::HandleRegistry;
 
 TEST(HandleRegistry, TokensCarryTheTagAndFindTheirObject) {
-    HandleRegistry registry('T');
+    HandleRegistry registry('T', 1);
     int a = 0, b = 0;
     const auto ta = registry.add(&a);
     const auto tb = registry.add(&b);
@@ -19,8 +19,8 @@ TEST(HandleRegistry, TokensCarryTheTagAndFindTheirObject) {
 }
 
 TEST(HandleRegistry, RemovedZeroForeignAndMadeUpTokensNameNothing) {
-    HandleRegistry registry('T');
-    HandleRegistry other('C');
+    HandleRegistry registry('T', 1);
+    HandleRegistry other('C', 1);
     int a = 0;
     const auto token = registry.add(&a);
     const auto foreign = other.add(&a);
@@ -34,7 +34,7 @@ TEST(HandleRegistry, RemovedZeroForeignAndMadeUpTokensNameNothing) {
 }
 
 TEST(HandleRegistry, DeletedTokensAreNotReissuedSoon) {
-    HandleRegistry registry('T');
+    HandleRegistry registry('T', 1);
     int a = 0;
     std::set<std::uint32_t> seen;
     for (int i = 0; i < 1000; ++i) {
@@ -44,17 +44,20 @@ TEST(HandleRegistry, DeletedTokensAreNotReissuedSoon) {
     }
 }
 
-TEST(HandleRegistry, SerialWrapSkipsLiveTokensAndZero) {
-    HandleRegistry registry('T');
-    int a = 0;
-    const auto first = registry.add(&a);  // serial 1 stays live
-    std::uint32_t token = first;
-    for (std::uint32_t i = 1; i < HandleRegistry::serialMask; ++i) {
-        token = registry.add(&a);
-        registry.remove(token);
-    }
-    EXPECT_EQ(token & HandleRegistry::serialMask, HandleRegistry::serialMask);
-    const auto wrapped = registry.add(&a);
-    EXPECT_EQ(wrapped & HandleRegistry::serialMask, 2u);
+TEST(HandleRegistry, CountsFromTheGivenSerialAndWrapsPastLiveTokensAndZero) {
+    constexpr std::uint32_t mask = HandleRegistry::serialMask;
+    EXPECT_EQ(HandleRegistry('T', 0x12000000u).add(nullptr), std::uint32_t{'T'} << 24 | 1u);
+    HandleRegistry registry('T', mask - 1);
+    int a = 0, b = 0;
+    const auto first = registry.add(&a);
+    EXPECT_EQ(first & mask, mask - 1);
+    const auto last = registry.add(&b);
+    EXPECT_EQ(last & mask, mask);
+    EXPECT_EQ(registry.add(&a) & mask, 1u);
+    // Serial 1 stays live: the whole range round, the next one skips it and
+    // the two other live ones.
+    for (std::uint32_t i = 3; i < mask; ++i) registry.remove(registry.add(&a));
+    EXPECT_EQ(registry.add(&a) & mask, 2u);
     EXPECT_EQ(registry.find(first), &a);
+    EXPECT_EQ(registry.find(last), &b);
 }
