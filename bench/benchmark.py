@@ -277,7 +277,7 @@ def build_cases(work, quick):
                 cases.append(Case("knnsearch", "N = %d, M = %d, K = %d" % (n, m, k), tools, ("tessary", "nanoflann 1 thread")))
 
     cases += gating_cases(f, bench, octave, ours, cloud1, cloud2, means)
-    cases += pipeline_case(f, py, ours, scan)
+    cases += pipeline_case(f, py, ours, octave, scan)
     cases += clustering_cases(f, bench, ours, py, scan, cloud2)
     return cases
 
@@ -310,11 +310,11 @@ def gating_cases(f, bench, octave, ours, cloud1, cloud2, means):
     return cases
 
 
-def pipeline_case(f, py, ours, scan):
+def pipeline_case(f, py, ours, octave, scan):
     """The per-scan job on the demo's scene: a map of 2 m voxel Gaussians of
     the scan, the scan moved a little with a parked van and a post added, each
     point's three nearest Gaussians, the gate at 3 and 5, and the clusters of
-    what it rejected."""
+    what it rejected; through the modules and through the users' layer."""
     keys = np.floor(scan / 2.0).astype(np.int64)
     _, voxel, counts = np.unique(keys, axis=0, return_inverse=True, return_counts=True)
     voxel = voxel.ravel()
@@ -342,9 +342,12 @@ def pipeline_case(f, py, ours, scan):
     write(f("pipe_covs.f64"), covs[keep])
     args = [f("pipe_points.f64"), f("pipe_means.f64"), f("pipe_covs.f64")]
     ours_out, theirs_out = [f("pipe_ours_in.out"), f("pipe_ours_labels.out")], [f("pipe_py_in.out"), f("pipe_py_labels.out")]
+    layer_out = [f("pipe_layer_in.out"), f("pipe_layer_labels.out")]
     case = Case("pipeline", "%d points, %d voxel Gaussians, thresholds 3 and 5" % (len(points), keep.sum()),
                 ours("pipeline", *args, outputs=ours_out) + [
-                    Tool("scipy + numpy + scikit-learn", py + ["pipeline"] + args + theirs_out, theirs_out, calls=4)])
+                    Tool("users' layer", octave("layer", *args, outputs=layer_out), layer_out),
+                    Tool("scipy + numpy + scikit-learn", py + ["pipeline"] + args + theirs_out, theirs_out, calls=4)],
+                same_as=("users' layer", "tessary"))
     case.compare = lambda: compare_pipelines(ours_out, theirs_out)
     return [case]
 
@@ -394,7 +397,7 @@ def clustering_cases(f, bench, ours, py, scan, cloud2):
 # (group, case filter, tool, kind, bound, text): the median of warm calls of
 # tessary against the tool's, in every case of the group whose name holds the
 # filter; "at most": tessary's time over the tool's, "at least": the tool's
-# over tessary's.
+# over tessary's, "tool at most": the tool's over tessary's.
 TARGETS = [
     ("init", "", "FLANN", "at most", 0.75, "\"init\" at most 0.75x FLANN's build"),
     ("init", "", "tessary 1 thread", "at least", 1.7, "\"init\" at least 1.7x faster on 2 threads than on 1"),
@@ -403,6 +406,8 @@ TARGETS = [
     ("knnsearch", "", "*", "at least", 1.0, "\"knnsearch\" ahead of every peer in every case"),
     ("pipeline", "", "scipy + numpy + scikit-learn", "at least", 15.0,
      "per-scan pipeline at least 15x faster than scipy + numpy + scikit-learn"),
+    ("pipeline", "", "users' layer", "tool at most", 1.25,
+     "per-scan pipeline through the users' layer at most 1.25x the modules'"),
     ("clustering", "whole", "scikit-learn DBSCAN", "at least", 100.0,
      "clustering at least 100x faster than scikit-learn on the whole scan"),
     ("kd2", "", "floor", "at most", 1.00, "\"kd2\" within 1.00x of the inverse-once floor"),
@@ -428,12 +433,13 @@ def check_targets(cases):
                     continue
                 r = ratio(c, p)
                 value = 1 / r if kind == "at most" else r
-                if worst is None or (kind == "at most" and value > worst[0]) or (kind != "at most" and value < worst[0]):
+                upper = kind != "at least"
+                if worst is None or (upper and value > worst[0]) or (not upper and value < worst[0]):
                     worst = (value, c.name, p)
         if worst is None:
             continue
-        ok = worst[0] <= bound if kind == "at most" else worst[0] >= bound
-        shown = "%.2fx of %s" % (worst[0], worst[2]) if kind == "at most" else "%.2fx over %s" % (worst[0], worst[2])
+        ok = worst[0] <= bound if upper else worst[0] >= bound
+        shown = {"at most": "%.2fx of %s", "at least": "%.2fx over %s", "tool at most": "%.2fx for %s"}[kind] % worst[:3:2]
         lines.append("| %s | %s | %s (%s) |" % (text, "met" if ok else "**not met**", shown, worst[1]))
     for c in cases:
         if c.group == "pipeline" and c.agreement is not None:

@@ -103,11 +103,11 @@ function(add_mex_module target)
     target_link_options(${target} PRIVATE -Wl,-Bsymbolic -Wl,--version-script=${MEX_EXPORTS_DIR}/mexFunction.map)
   endif()
 
-  # Help texts and the wrapper sit beside the modules, as the host expects.
+  # Help texts and the wrapper sit beside the modules, as the host expects,
+  # the wrapper's helpers in private/ below them.
   file(MAKE_DIRECTORY ${arg_OUTPUT_DIR})
-  file(GLOB user_files ${PROJECT_SOURCE_DIR}/inst/*.m)
+  file(GLOB_RECURSE user_files RELATIVE ${PROJECT_SOURCE_DIR}/inst ${PROJECT_SOURCE_DIR}/inst/*.m)
   foreach(file ${user_files})
-    get_filename_component(name ${file} NAME)
-    configure_file(${file} ${arg_OUTPUT_DIR}/${name} COPYONLY)
+    configure_file(${PROJECT_SOURCE_DIR}/inst/${file} ${arg_OUTPUT_DIR}/${file} COPYONLY)
   endforeach()
 endfunction()

@@ -1,3 +1,4 @@
+function varargout = corvane(varargin)
 % corvane  Placeholder module on the tessary command protocol.
 %
 %   H = corvane ('init', PTS)
@@ -10,7 +11,8 @@
 %     (with a line break for 'delete'). The all-zero handle destroys nothing.
 %
 % Every live object holds one lock on the module (mislocked ('corvane')).
-% A deleted, made-up or tessary handle is refused.
+% A deleted, made-up or tessary handle is refused, and so is one kept from
+% another session or an earlier load of the module.
 %
 % Errors, by identifier (their meaning as in help tessary):
 %   corvane:argumentMissing, corvane:notCommandString, corvane:wrongCommand,
@@ -23,4 +25,14 @@
 %   h = corvane ('init', zeros (3, 0));
 %   ok = corvane ('delete', h);
 %
+% This file holds the help text. Where the module file of this platform
+% (corvane.mexw64, .mexa64, ...; see mexext) lies in the same folder,
+% MATLAB and Octave call the module file instead: both give a MEX file
+% precedence over an M-file of the same name in one folder
+% (https://www.mathworks.com/help/matlab/matlab_prog/function-precedence-order.html).
+% Without one, calling corvane raises corvane:noModule.
+%
 % See also tessary.
+error('corvane:noModule', ['corvane: no module file corvane.%s for this platform is on the path; ' ...
+      'run build to compile it, or add the folder that holds it'], mexext);
+end

@@ -1,24 +1,35 @@
-function varargout = gaussianGate(varargin)
+function in = gaussianGate(points, ids, means, covs, mahal)
 % gaussianGate  Gate points against their candidate Gaussians.
 %
 %   IN = gaussianGate(POINTS, IDS, MEANS, COVS, MAHAL)
-%   [IN, INUPPER, LABELS] = gaussianGate(POINTS, IDS, MEANS, COVS, MAHAL, MAHALUPPER)
-%     POINTS 3 x N, IDS 3 x N (1-based Gaussian numbers, 0 for none),
-%     MEANS 3 x G, COVS 9 x G, all double; MAHAL, MAHALUPPER double scalars.
-%     The first form is tessary's 'kd2', the second its 'kd': IN and INUPPER
-%     are 1 x N logical, LABELS the 1 x n double cluster labels of the points
-%     whose IN is false (-2 for noise). See help tessary for the rules.
+%     POINTS  N x 3 single or double: one point per row (or a pointCloud).
+%     IDS     N x k, k <= 3: row i holds the candidate Gaussians of point i,
+%             numbers of rows of MEANS, as IDS = knnsearch(PointCloudIndex(MEANS),
+%             POINTS, 'K', 3) gives them. Missing columns and entries of 0
+%             mean "no candidate".
+%     MEANS   G x 3: Gaussian means, one per row.
+%     COVS    3 x 3 x G: their covariances (gmdistribution's Sigma); only
+%             the lower triangle of each is read.
+%     MAHAL   scalar threshold.
+%     IN      N x 1 logical: IN(i) is true when at least one candidate of
+%             point i lies at a Mahalanobis distance below MAHAL.
+%
+%   The distance is computed in single precision under the covariance whose
+%   eigenvalues below 1e-6 of the largest are raised to that floor;
+%   comparisons are strict (a distance equal to MAHAL, or NaN, fails). The
+%   points are gated on every core; the result does not depend on how many.
+%   This is tessary's 'kd2' (help tessary) in MATLAB's orientation.
+%
+%   Errors carry the identifiers gaussianGate:badPoints, :badIds, :badMeans,
+%   :badCovs and :badMahal.
 %
 % Example:
-%   P = PointCloudIndex(means);
-%   ids = knnsearch(P, points, 3);
-%   [in, inUpper, labels] = gaussianGate(points, ids, means, covs, 2, 3);
+%   M = PointCloudIndex(means);
+%   ids = knnsearch(M, points, 'K', 3);
+%   in = gaussianGate(points, ids, means, covs, 3);
 %
-% See also tessary, PointCloudIndex.
-noObject = zeros(1, 4, 'uint8');  % the gate reads no object
-if nargin <= 5
-  [varargout{1:max(nargout, 1)}] = tessary('do', noObject, 'kd2', varargin{:});
-else
-  [varargout{1:max(nargout, 1)}] = tessary('do', noObject, 'kd', varargin{:});
-end
+% See also gateAndCluster, PointCloudIndex, tessary.
+[points, ids, means, covs] = gateInputs('gaussianGate', points, ids, means, covs);
+requireScalar(mahal, 'gaussianGate', 'mahal');
+in = callGate('gaussianGate', 'kd2', points, ids, means, covs, double(mahal))';
 end

@@ -1,3 +1,4 @@
+function varargout = tessary(varargin)
 % tessary  Point index with exact K-nearest search, Gaussian gating and density clustering.
 %
 %   H = tessary ('init', PTS)
@@ -55,7 +56,8 @@
 %     nothing.
 %
 % Every live object holds one lock on the module (mislocked ('tessary')).
-% A deleted, made-up or corvane handle is refused.
+% A deleted, made-up or corvane handle is refused, and so is one kept from
+% another session or an earlier load of the module (see the README).
 %
 % Errors, by identifier:
 %   tessary:argumentMissing    no command, or no handle
@@ -85,4 +87,14 @@
 %   [idx, d2] = tessary ('do', h, 'knnsearch', rand (3, 5), 3);
 %   ok = tessary ('delete', h);
 %
-% See also corvane, PointCloudIndex, gaussianGate.
+% This file holds the help text. Where the module file of this platform
+% (tessary.mexw64, .mexa64, ...; see mexext) lies in the same folder,
+% MATLAB and Octave call the module file instead: both give a MEX file
+% precedence over an M-file of the same name in one folder
+% (https://www.mathworks.com/help/matlab/matlab_prog/function-precedence-order.html).
+% Without one, calling tessary raises tessary:noModule.
+%
+% See also corvane, PointCloudIndex, gaussianGate, gateAndCluster.
+error('tessary:noModule', ['tessary: no module file tessary.%s for this platform is on the path; ' ...
+      'run build to compile it, or add the folder that holds it'], mexext);
+end

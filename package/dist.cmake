@@ -21,6 +21,7 @@ foreach(file ${user_files})
     file(COPY ${file} DESTINATION ${stage}/inst)
   endif()
 endforeach()
+file(COPY ${SOURCE_DIR}/inst/private DESTINATION ${stage}/inst)
 file(COPY ${SOURCE_DIR}/package/Makefile ${SOURCE_DIR}/modules.mk ${SOURCE_DIR}/cmake/mexFunction.map
      DESTINATION ${stage}/src)
 file(WRITE ${stage}/src/FILES "tessary.mex\ncorvane.mex\n")

@@ -18,7 +18,7 @@ foreach(module tessary corvane)
   endforeach()
 endforeach()
 file(GLOB user_files ${SOURCE_DIR}/inst/*.m)
-file(COPY ${user_files} ${SOURCE_DIR}/COPYING DESTINATION ${stage})
+file(COPY ${user_files} ${SOURCE_DIR}/inst/private ${SOURCE_DIR}/COPYING DESTINATION ${stage})
 configure_file(${SOURCE_DIR}/package/MATLAB-README.txt ${stage}/README.txt @ONLY)
 file(REMOVE ${BUILD_DIR}/${name}.zip)
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${name}.zip --format=zip ${name}

@@ -10,6 +10,9 @@
 ##   pipeline <points> <means> <covs> [in.out labels.out]
 ##                                           an index over the means, each point's three
 ##                                           nearest, "kd" with thresholds 3 and 5
+##   layer <points> <means> <covs> [in.out labels.out]
+##                                           the same pipeline through the users' layer, on
+##                                           points as rows; writes the outputs as "pipeline"
 ##   octgate <points> <ids> <means> <covs> <mahal> <mahalUpper>   a vectorised gate
 function bench_octave (mode, varargin)
   rd = @(f, rows) read_cloud (f, rows);
@@ -62,6 +65,17 @@ function bench_octave (mode, varargin)
         evalc ("ok = tessary ('delete', h);");
       endfor
       write_outputs (varargin(4:end), double (in), labels);
+    case "layer"
+      p = rd (varargin{1}, 3)'; means = rd (varargin{2}, 3)'; covs = reshape (rd (varargin{3}, 9), 3, 3, []);
+      for c = 1:calls
+        tic;
+        M = PointCloudIndex (means);
+        ids = knnsearch (M, p, "K", 3);
+        [in, inUpper, labels] = gateAndCluster (p, ids, means, covs, 3, 5);
+        report (toc);
+        clear M;
+      endfor
+      write_outputs (varargin(4:end), double (in), labels(! in) - 1);
     case "octgate"
       [p, ids, means, covs, mahal, upper] = gate_inputs (varargin);
       for c = 1:calls

@@ -9,10 +9,13 @@ function smoke_test ()
   assert (tessary ("do", h, "kd2", [0.5; 0; 0], [1; 1; 1], [0; 0; 0], I9, 1), true);
   evalc ("ok = tessary ('delete', h);");
   assert (! mislocked ("tessary"));
-  P = PointCloudIndex (rand (3, 50));
-  assert (numel (P), 50);
-  [in, up, labels] = gaussianGate (zeros (3, 5), zeros (3, 5), zeros (3, 0), zeros (9, 0), 1, 2);
-  assert (labels, zeros (1, 5));
+  P = PointCloudIndex (rand (50, 3));
+  assert (P.Count, 50);
+  assert (knnsearch (P, P.X(7, :)), 7);
+  [in, up, labels] = gateAndCluster (zeros (5, 3), zeros (5, 0), zeros (0, 3), zeros (3, 3, 0), 1, 2);
+  assert (labels, ones (5, 1));
+  ## The module file, not its .m stub of the same name, answers the calls.
+  assert (regexp (which ("tessary"), ['\.' mexext() '$'], "once") > 0);
   evalc ("c = corvane ('init', zeros (3, 0)); ok = corvane ('delete', c);");
   assert (! isempty (strfind (evalc ("help tessary"), "K x M double")));
   clear P

@@ -1,0 +1,35 @@
+function [points, ids, means, covs] = gateInputs(component, points, ids, means, covs)
+% gateInputs  The gate's arguments, checked, in the layout of tessary's
+% 'kd' and 'kd2': points 3 x N, ids 3 x N, means 3 x G and covs 9 x G, all
+% double.
+%   points  N x 3 single or double (or a pointCloud)
+%   ids     N x k, k <= 3: Gaussian numbers (rows of means), as knnsearch
+%           over PointCloudIndex(means) returns them; missing columns and
+%           entries of 0 mean "no candidate"
+%   means   G x 3;  covs  3 x 3 x G
+points = pointRows(points, component, 'points');
+n = size(points, 1);
+means = pointRows(means, component, 'means');
+g = size(means, 1);
+% The values are tessary's to check, in the same pass as the gate.
+% Each test first, as it costs nothing; validateattributes names the fault.
+if ~(isnumeric(ids) && isreal(ids) && ~issparse(ids) && ndims(ids) == 2 && size(ids, 1) == n)
+  requireAttributes(ids, {'numeric'}, {'real', '2d', 'nrows', n, 'nonsparse'}, component, 'ids');
+end
+if size(ids, 2) > 3
+  error([component ':badIds'], '%s: ids must have at most 3 columns (not %d)', component, size(ids, 2));
+end
+if ~(isfloat(covs) && isreal(covs) && ~issparse(covs))
+  requireAttributes(covs, {'single', 'double'}, {'real', 'nonsparse'}, component, 'covs');
+end
+if ndims(covs) > 3 || size(covs, 1) ~= 3 || size(covs, 2) ~= 3 || size(covs, 3) ~= g
+  error([component ':badCovs'], '%s: covs must be 3 x 3 x %d, one covariance per row of means', component, g);
+end
+points = points';
+ids = double(ids');
+if size(ids, 1) < 3
+  ids = [ids; zeros(3 - size(ids, 1), n)];
+end
+means = means';
+covs = reshape(double(covs), 9, g);
+end
