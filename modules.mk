@@ -19,6 +19,9 @@ INCLUDE_DIRS := common/core common/host tessary
 # results are the same bits with every build; nothing exported but what is
 # marked so (mexFunction).
 ARITHMETIC_FLAGS := -ffp-contract=off -fno-fast-math
+# Every compiler: Eigen's scalar code, the same on every architecture (its
+# SIMD paths, SSE against NEON, round the kernel's inverse differently).
+ARITHMETIC_DEFINES := EIGEN_DONT_VECTORIZE
 VISIBILITY_FLAGS := -fvisibility=hidden
 # 32-bit x86: SSE2 arithmetic, never x87's 80-bit registers.
 X86_32_FLAGS := -msse2 -mfpmath=sse

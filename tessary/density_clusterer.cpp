@@ -1,12 +1,12 @@
 #include "density_clusterer.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <utility>
+
+#include "openmp.hpp"
 
 namespace tessary {
 namespace {
@@ -367,7 +367,7 @@ void DensityClusterer::linkCoreCells() {
     // on a thread of its own; a link into a later run is noted, as the bit
     // of the near cell, and joined afterwards. The clusters are the
     // connected cells, whatever the order of joining.
-    const std::int32_t runs = 8 * omp_get_max_threads();
+    const std::int32_t runs = 8 * maxThreads();
     std::vector<std::uint64_t> intoLaterRun(static_cast<std::size_t>(cells), 0);
 #pragma omp parallel for schedule(dynamic, 1)
     for (std::int32_t r = 0; r < runs; ++r) {

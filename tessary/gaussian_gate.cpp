@@ -1,12 +1,12 @@
 #include "gaussian_gate.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <limits>
+
+#include "openmp.hpp"
 
 namespace tessary {
 namespace {
@@ -72,10 +72,10 @@ std::int64_t findInvalidCandidate(const GateQuery& query) {
     const double last = static_cast<double>(query.gaussians.count) - 1.0;
     // Each thread's first invalid entry; the first of all is the least. (The
     // OpenMP of Visual C++ has no min reduction.)
-    std::vector<std::int64_t> firsts(static_cast<std::size_t>(omp_get_max_threads()), count);
+    std::vector<std::int64_t> firsts(static_cast<std::size_t>(maxThreads()), count);
 #pragma omp parallel
     {
-        std::int64_t& first = firsts[static_cast<std::size_t>(omp_get_thread_num())];
+        std::int64_t& first = firsts[static_cast<std::size_t>(threadNumber())];
 #pragma omp for schedule(static)
         for (std::int64_t k = 0; k < count; ++k) {
             // In range for the conversion first, which then truncates as
@@ -93,12 +93,12 @@ GaussianCache::GaussianCache(const GateQuery& query) : entries_(static_cast<std:
     // Each thread marks the Gaussians its points name in a row of its own;
     // a Gaussian is used when any row marks it.
     const std::size_t count = static_cast<std::size_t>(query.gaussians.count);
-    const int threads = omp_get_max_threads();
+    const int threads = maxThreads();
     std::vector<char> marks(count * static_cast<std::size_t>(threads), 0);
     const auto entries = static_cast<std::int64_t>(at(query.pointCount, 0));
 #pragma omp parallel
     {
-        char* mine = marks.data() + count * static_cast<std::size_t>(omp_get_thread_num());
+        char* mine = marks.data() + count * static_cast<std::size_t>(threadNumber());
 #pragma omp for schedule(static)
         for (std::int64_t k = 0; k < entries; ++k) {
             const std::int32_t g = candidateNumber(query.ids[k]);

@@ -1,7 +1,5 @@
 #include "knn_search.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <limits>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "nearest_set.hpp"
+#include "openmp.hpp"
 #include "prefetch.hpp"
 
 namespace tessary {
@@ -97,7 +96,7 @@ template <int Fixed>
 void searchColumns(const PointIndex& index, const double* queries, const std::vector<std::int32_t>& order,
                    std::int32_t queryCount, std::int32_t k, std::int32_t capacity, double* numbers,
                    double* squaredDistances) {
-    const int threads = omp_get_max_threads();
+    const int threads = maxThreads();
     const std::size_t depth = index.searchDepth();
     std::vector<PointIndex::Pending> stacks(depth * static_cast<std::size_t>(threads));
 
@@ -115,7 +114,7 @@ void searchColumns(const PointIndex& index, const double* queries, const std::ve
         const std::size_t column = static_cast<std::size_t>(i) * static_cast<std::size_t>(k);
         double* columnNumbers = numbers + column;
         double* columnDistances = squaredDistances + column;
-        const auto thread = static_cast<std::size_t>(omp_get_thread_num());
+        const auto thread = static_cast<std::size_t>(threadNumber());
         NearestSet<Fixed> set(columnDistances, columnNumbers, capacity);
         index.findNeighbors(set, queries + 3 * static_cast<std::size_t>(i), stacks.data() + depth * thread);
         for (std::int32_t j = set.size(); j < k; ++j) {

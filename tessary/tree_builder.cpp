@@ -1,7 +1,5 @@
 #include "tree_builder.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -9,6 +7,8 @@
 #include <utility>
 
 #include <nanoflann.hpp>
+
+#include "openmp.hpp"
 
 namespace tessary {
 namespace {
@@ -182,7 +182,7 @@ class SpreadSplitter {
 public:
     // `largest`: the most slots a node to split has.
     SpreadSplitter(const Slots& slots, std::size_t largest)
-        : slots_(slots), chunks_(omp_get_max_threads()), side_(largest), bigs_(largest / 2 + 1),
+        : slots_(slots), chunks_(maxThreads()), side_(largest), bigs_(largest / 2 + 1),
           smalls_(largest / 2 + 1), chunkExtents_(3 * static_cast<std::size_t>(chunks_)),
           counts_(2 * static_cast<std::size_t>(chunks_)), starts_(2 * static_cast<std::size_t>(chunks_)) {}
 
@@ -408,7 +408,7 @@ FlatTree Builder::build() {
 // once there are as many as cores; before that each node's passes are
 // spread over the cores.
 void Builder::splitTop() {
-    const int threads = omp_get_max_threads();
+    const int threads = maxThreads();
     const std::size_t splitAbove = std::max<std::size_t>(count_ / (8 * static_cast<std::size_t>(threads)), 4096);
     const Slots slots{xyz_.data(), order_.data()};
     SpreadSplitter spread(slots, count_ > splitAbove ? count_ : 0);

@@ -1,6 +1,8 @@
 #include "worker_threads.hpp"
 
-#if defined(__MINGW32__)
+// Only where the OpenMP runtime is linked into the module file (MinGW).
+#if defined(__MINGW32__) && defined(_OPENMP)
+#define TESSARY_OWN_OPENMP_RUNTIME
 #include <omp.h>
 #include <windows.h>
 
@@ -11,7 +13,7 @@
 
 namespace tessary {
 
-#if defined(__MINGW32__)
+#if defined(TESSARY_OWN_OPENMP_RUNTIME)
 
 // MinGW builds link the OpenMP runtime into the module file. Pausing it hard
 // ends its threads without waiting for them; each thread is therefore opened
@@ -40,6 +42,7 @@ void stopWorkerThreads() {
 // loaded when the module file goes (libgomp under Octave, MATLAB's own on
 // Linux, Visual C++'s runtime DLL): its threads serve the whole process and
 // run none of the module's code between calls, so they are left alone.
+// Without OpenMP there are no worker threads.
 void stopWorkerThreads() {}
 
 #endif

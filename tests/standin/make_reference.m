@@ -1,7 +1,7 @@
 % Writes the inputs and outputs of the Octave build that every build on
 % MATLAB's interface must give bit for bit: "knnsearch" on the lidar scan
 % with K = 1, 3 and 10, and "kd" and "kd2", with the clustering, on a scene
-% of 200,000 points and 20,000 Gaussians.
+% of 200,000 points and 20,000 Gaussians, with points on the gate's boundary.
 %   octave-cli make_reference.m <module folder> <data folder> <output file>
 args = argv();
 addpath(args{1});
@@ -38,7 +38,8 @@ covs([3 6 7 8 9], kind >= 0.02 & kind < 0.04) = 0;
 covs(9, kind >= 0.04 & kind < 0.05) = -1;
 covs(5, kind >= 0.05 & kind < 0.06) = NaN;
 
-% Points near the Gaussians, clumps where the map has nothing, and scatter.
+% Points near the Gaussians, clumps where the map has nothing, and scatter;
+% and, below, points on the strict gate's boundary.
 near = means(:, randi(G, 1, 140000)) + 0.3 * randn(3, 140000);
 centres = [200 * rand(2, 2000); 4 * rand(1, 2000)];
 clumps = centres(:, repmat(1:2000, 1, 25)) + 0.15 * randn(3, 50000);
@@ -47,7 +48,19 @@ points = [near, clumps, scatter];
 evalc('hm = tessary(''init'', means);');
 [ids, ~] = tessary('do', hm, 'knnsearch', points, 3);
 ids(rand(size(ids)) < 0.02) = 0;
+% Points at Mahalanobis distance mahal from a Gaussian of their own, in
+% exact arithmetic (mean + mahal * L * u, C = L * L', |u| = 1): the float
+% distance lands an ulp or so to either side, so that a last-bit change of
+% the kernel's inverse shows in the masks.
 mahal = 2.5;
+regular = find(kind >= 0.06);
+edge = zeros(3, numel(regular));
+for k = 1:numel(regular)
+  u = randn(3, 1);
+  edge(:, k) = means(:, regular(k)) + mahal * chol(reshape(covs(:, regular(k)), 3, 3), 'lower') * (u / norm(u));
+end
+points = [points, edge];
+ids = [ids, [regular; zeros(2, numel(regular))]];
 mahalUpper = 4;
 [in, inUpper, labels] = tessary('do', hm, 'kd', points, ids, means, covs, mahal, mahalUpper);
 in2 = tessary('do', hm, 'kd2', points, ids, means, covs, mahal);

@@ -2,7 +2,6 @@
 #include "scan_file.hpp"
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cmath>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "openmp.hpp"
 #include "reference_algorithms.hpp"
 
 using namespace tessary;
@@ -229,10 +229,10 @@ TEST(DensityClusterer, MatchesTheLinearScanOnARealScan) {
 
 TEST(DensityClusterer, LabelsDoNotDependOnTheNumberOfThreads) {
     const auto list = scene(40000, 11);
-    const int saved = omp_get_max_threads();
-    omp_set_num_threads(1);
+    const int saved = tessary::maxThreads();
+    tessary::setThreadCount(1);
     const auto one = labels(list);
-    omp_set_num_threads(3);
+    tessary::setThreadCount(3);
     EXPECT_EQ(one, labels(list));
-    omp_set_num_threads(saved);
+    tessary::setThreadCount(saved);
 }

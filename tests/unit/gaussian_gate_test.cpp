@@ -1,7 +1,6 @@
 #include "gaussian_gate.hpp"
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <cmath>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "openmp.hpp"
 #include "reference_algorithms.hpp"
 
 using namespace tessary;
@@ -134,17 +134,17 @@ TEST(GaussianGate, CandidateNumbersAndTheirLimits) {
 
 TEST(GaussianGate, MasksDoNotDependOnTheNumberOfThreads) {
     const Scene s = randomScene(50000, 2000, 9);
-    const int saved = omp_get_max_threads();
-    omp_set_num_threads(1);
+    const int saved = tessary::maxThreads();
+    tessary::setThreadCount(1);
     const Masks one = gate(s, 1.5, 3);
     for (int threads : {2, 4}) {
-        omp_set_num_threads(threads);
+        tessary::setThreadCount(threads);
         const Masks many = gate(s, 1.5, 3);
         EXPECT_EQ(one.in, many.in);
         EXPECT_EQ(one.inUpper, many.inUpper);
         EXPECT_EQ(one.strict, many.strict);
     }
-    omp_set_num_threads(saved);
+    tessary::setThreadCount(saved);
 }
 
 TEST(GaussianGate, LimitOnTheQuadraticFormIsTheTestOnTheDistance) {

@@ -1,7 +1,6 @@
 #include "knn_search.hpp"
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <Eigen/Core>
 #include <algorithm>
@@ -13,6 +12,8 @@
 #include <vector>
 
 #include <nanoflann.hpp>
+
+#include "openmp.hpp"
 
 using tessary::knnSearch;
 using tessary::PointIndex;
@@ -229,14 +230,14 @@ TEST(KnnSearch, ResultsDoNotDependOnTheNumberOfThreads) {
     const auto points = gridCloud(20000, 30, rng);
     const PointIndex index(points.data(), 20000);
     const auto queries = gridCloud(5000, 30, rng);
-    const int saved = omp_get_max_threads();
-    omp_set_num_threads(1);
+    const int saved = tessary::maxThreads();
+    tessary::setThreadCount(1);
     const auto one = search(index, queries, 7);
     for (int threads : {2, 3, 4}) {
-        omp_set_num_threads(threads);
+        tessary::setThreadCount(threads);
         const auto many = search(index, queries, 7);
         EXPECT_EQ(std::memcmp(one.numbers.data(), many.numbers.data(), one.numbers.size() * sizeof(double)), 0);
         EXPECT_EQ(std::memcmp(one.distances.data(), many.distances.data(), one.distances.size() * sizeof(double)), 0);
     }
-    omp_set_num_threads(saved);
+    tessary::setThreadCount(saved);
 }

@@ -2,7 +2,6 @@
 #include "scan_file.hpp"
 
 #include <gtest/gtest.h>
-#include <omp.h>
 
 #include <Eigen/Core>
 #include <cmath>
@@ -14,6 +13,8 @@
 #include <vector>
 
 #include <nanoflann.hpp>
+
+#include "openmp.hpp"
 
 using tessary::buildFlatTree;
 using tessary::FlatNode;
@@ -71,7 +72,7 @@ void expectSameTree(const std::vector<double>& points, const std::string& what) 
     const auto n = static_cast<std::int32_t>(points.size() / 3);
     const SerialTree serial(points);
     for (int threads : {1, 2, 3, 8}) {
-        omp_set_num_threads(threads);
+        tessary::setThreadCount(threads);
         const FlatTree built = buildFlatTree(points.data(), n, 10);
         const std::string where = what + ", " + std::to_string(threads) + " threads";
         ASSERT_EQ(built.nodes.size(), serial.nodes.size()) << where;
@@ -98,8 +99,8 @@ std::vector<double> cloud(std::size_t n, const std::function<void(double*)>& pla
 
 class TreeBuilder : public ::testing::Test {
 protected:
-    void TearDown() override { omp_set_num_threads(saved_); }
-    int saved_ = omp_get_max_threads();
+    void TearDown() override { tessary::setThreadCount(saved_); }
+    int saved_ = tessary::maxThreads();
 };
 
 }  // namespace
