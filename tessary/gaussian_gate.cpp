@@ -15,36 +15,72 @@ std::size_t at(std::int32_t column, int row) {
     return static_cast<std::size_t>(column) * candidatesPerPoint + static_cast<std::size_t>(row);
 }
 
-// Quadratic forms of point i under its candidates, tried in row order;
-// `decide` returns true once a candidate settles the point. A missing
-// candidate gives NaN, which fails every gate, so the next row is tried.
 // Candidates are scattered over the whole set: fetch those of a point a few
 // steps ahead while this one is worked on.
 constexpr std::int32_t prefetchDistance = 8;
 
-void prefetchAhead(const GateQuery& query, const GaussianCache& cache, std::int32_t i) {
+void prefetchAhead(const GateQuery& query, const CandidateReader& reader, const GaussianCache& cache, std::int32_t i) {
     const std::int32_t ahead = i + prefetchDistance;
     if (ahead >= query.pointCount) return;
     for (int row = 0; row < candidatesPerPoint; ++row) {
-        const std::int32_t g = candidateNumber(query.ids[at(ahead, row)]);
-        if (g >= 0) cache.prefetch(g);
+        std::int32_t g;
+        if (reader.gaussian(query.ids[at(ahead, row)], g) && g >= 0) cache.prefetch(g);
     }
 }
 
+constexpr std::int64_t noneInvalid = std::numeric_limits<std::int64_t>::max();
+
+// Point i's candidate numbers into g, every entry checked; false at the
+// first invalid one, whose index into ids goes to `bad`.
+bool readCandidates(const GateQuery& query, const CandidateReader& reader, std::int32_t i, std::int32_t* g,
+                    std::int64_t& bad) {
+    for (int row = 0; row < candidatesPerPoint; ++row) {
+        if (!reader.valid(query.ids[at(i, row)], g[row])) {
+            bad = static_cast<std::int64_t>(at(i, row));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Quadratic forms of point i under its candidates g, tried in row order;
+// `decide` returns true once a candidate settles the point. A missing
+// candidate gives NaN, which fails every gate, so the next row is tried.
 template <typename Decide>
-void tryCandidates(const GateQuery& query, const GaussianCache& cache, std::int32_t i, Decide decide) {
-    prefetchAhead(query, cache, i);
+void tryCandidates(const GateQuery& query, const CandidateReader& reader, const GaussianCache& cache, std::int32_t i,
+                   const std::int32_t* g, Decide decide) {
+    prefetchAhead(query, reader, cache, i);
     const Vector3 p = vectorFrom(query.points + 3 * static_cast<std::size_t>(i));
     for (int row = 0; row < candidatesPerPoint; ++row) {
-        const std::int32_t g = candidateNumber(query.ids[at(i, row)]);
-        const float q = g < 0 ? std::numeric_limits<float>::quiet_NaN() : quadraticForm(p, cache.mean(g), cache.inverse(g));
+        const float q = g[row] < 0 ? std::numeric_limits<float>::quiet_NaN()
+                                   : quadraticForm(p, cache.mean(g[row]), cache.inverse(g[row]));
         if (decide(q)) return;
     }
 }
 
-}  // namespace
+// gatePoint(i, g) for every point, in parallel, in the pass that reads and
+// checks its candidates; returns the index into ids of the first invalid
+// entry, or -1. Each thread takes one block of points in increasing order
+// (the static schedule): once it meets an invalid entry none of its later
+// ones can come first, and it gates no more.
+template <typename GatePoint>
+std::int64_t gatePoints(const GateQuery& query, const CandidateReader& reader, GatePoint gatePoint) {
+    std::vector<std::int64_t> firsts(static_cast<std::size_t>(maxThreads()), noneInvalid);
+#pragma omp parallel
+    {
+        std::int64_t first = noneInvalid;
+#pragma omp for schedule(static)
+        for (std::int32_t i = 0; i < query.pointCount; ++i) {
+            std::int32_t g[candidatesPerPoint];
+            if (first == noneInvalid && readCandidates(query, reader, i, g, first)) gatePoint(i, g);
+        }
+        firsts[static_cast<std::size_t>(threadNumber())] = first;
+    }
+    const std::int64_t first = *std::min_element(firsts.begin(), firsts.end());
+    return first == noneInvalid ? -1 : first;
+}
 
-std::int32_t candidateNumber(double entry) { return static_cast<std::int32_t>(entry - 1.0); }
+}  // namespace
 
 GateLimit::GateLimit(double threshold) : largest_(-1.0f) {
     auto passes = [threshold](std::uint32_t bits) {
@@ -67,79 +103,60 @@ GateLimit::GateLimit(double threshold) : largest_(-1.0f) {
     std::memcpy(&largest_, &low, sizeof largest_);
 }
 
-std::int64_t findInvalidCandidate(const GateQuery& query) {
-    const auto count = static_cast<std::int64_t>(at(query.pointCount, 0));
-    const double last = static_cast<double>(query.gaussians.count) - 1.0;
-    // Each thread's first invalid entry; the first of all is the least. (The
-    // OpenMP of Visual C++ has no min reduction.)
-    std::vector<std::int64_t> firsts(static_cast<std::size_t>(maxThreads()), count);
-#pragma omp parallel
-    {
-        std::int64_t& first = firsts[static_cast<std::size_t>(threadNumber())];
-#pragma omp for schedule(static)
-        for (std::int64_t k = 0; k < count; ++k) {
-            // In range for the conversion first, which then truncates as
-            // std::trunc would, without the call std::trunc is on plain x86-64.
-            const double entry = query.ids[k] - 1.0;
-            const bool valid = entry > -2.0 && entry < last + 1.0 && static_cast<std::int32_t>(entry) <= last;
-            if (!valid && k < first) first = k;
-        }
-    }
-    const std::int64_t first = *std::min_element(firsts.begin(), firsts.end());
-    return first == count ? -1 : first;
-}
-
 GaussianCache::GaussianCache(const GateQuery& query) : entries_(static_cast<std::size_t>(query.gaussians.count)) {
     // Each thread marks the Gaussians its points name in a row of its own;
-    // a Gaussian is used when any row marks it.
-    const std::size_t count = static_cast<std::size_t>(query.gaussians.count);
+    // a Gaussian is used when any row marks it. Invalid entries are the
+    // gate's to report.
+    const std::int32_t count = query.gaussians.count;
     const int threads = maxThreads();
-    std::vector<char> marks(count * static_cast<std::size_t>(threads), 0);
+    std::vector<char> marks(static_cast<std::size_t>(count) * static_cast<std::size_t>(threads), 0);
     const auto entries = static_cast<std::int64_t>(at(query.pointCount, 0));
+    const CandidateReader reader(count);
 #pragma omp parallel
     {
-        char* mine = marks.data() + count * static_cast<std::size_t>(threadNumber());
+        char* mine = marks.data() + static_cast<std::size_t>(count) * static_cast<std::size_t>(threadNumber());
 #pragma omp for schedule(static)
         for (std::int64_t k = 0; k < entries; ++k) {
-            const std::int32_t g = candidateNumber(query.ids[k]);
-            if (g >= 0) mine[g] = 1;
+            std::int32_t g;
+            if (reader.gaussian(query.ids[k], g) && g >= 0) mine[g] = 1;
         }
     }
     const GaussianSet& set = query.gaussians;
 #pragma omp parallel for schedule(static)
     for (std::int32_t g = 0; g < set.count; ++g) {
         bool used = false;
-        for (int t = 0; t < threads && !used; ++t) used = marks[count * static_cast<std::size_t>(t) + static_cast<std::size_t>(g)];
+        for (int t = 0; t < threads && !used; ++t)
+            used = marks[static_cast<std::size_t>(count) * static_cast<std::size_t>(t) + static_cast<std::size_t>(g)];
         if (!used) continue;
         entries_[g].inverse = regularizedInverse(covarianceFrom(set.covariances + 9 * static_cast<std::size_t>(g)));
         entries_[g].mean = vectorFrom(set.means + 3 * static_cast<std::size_t>(g));
     }
 }
 
-void gateStrict(const GateQuery& query, const GaussianCache& cache, double mahal, std::uint8_t* in) {
+std::int64_t gateStrict(const GateQuery& query, const GaussianCache& cache, double mahal, std::uint8_t* in) {
     const GateLimit strict(mahal);
-#pragma omp parallel for schedule(static)
-    for (std::int32_t i = 0; i < query.pointCount; ++i) {
+    const CandidateReader reader(query.gaussians.count);
+    return gatePoints(query, reader, [&](std::int32_t i, const std::int32_t* g) {
         std::uint8_t inside = 0;
-        tryCandidates(query, cache, i, [&](float q) { return (inside = strict.passes(q)) != 0; });
+        tryCandidates(query, reader, cache, i, g, [&](float q) { return (inside = strict.passes(q)) != 0; });
         in[i] = inside;
-    }
+    });
 }
 
-void gateTwoLevel(const GateQuery& query, const GaussianCache& cache, double mahal, double mahalUpper,
-                  std::uint8_t* in, std::uint8_t* inUpper) {
+std::int64_t gateTwoLevel(const GateQuery& query, const GaussianCache& cache, double mahal, double mahalUpper,
+                          std::uint8_t* in, std::uint8_t* inUpper) {
     const GateLimit strict(mahal), upper(mahalUpper);
-#pragma omp parallel for schedule(static)
-    for (std::int32_t i = 0; i < query.pointCount; ++i) {
+    const CandidateReader reader(query.gaussians.count);
+    return gatePoints(query, reader, [&](std::int32_t i, const std::int32_t* g) {
         std::uint8_t inside = 0, insideUpper = 0;
-        tryCandidates(query, cache, i, [&](float q) {
+        tryCandidates(query, reader, cache, i, g, [&](float q) {
             inside = strict.passes(q);
             insideUpper = inside || upper.passes(q);
             return insideUpper != 0;
         });
         in[i] = inside;
         if (inUpper != nullptr) inUpper[i] = insideUpper;
-    }
+    });
 }
 
 std::vector<ClusterPoint> rejectedPoints(const double* points, std::int32_t pointCount, const std::uint8_t* in) {

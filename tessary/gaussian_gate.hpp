@@ -26,17 +26,37 @@ struct GateQuery {
 
 constexpr int candidatesPerPoint = 3;
 
-// The 0-based Gaussian of an entry of ids: the entry minus 1, truncated
-// toward zero. -1 (entry 0) means "no candidate".
-std::int32_t candidateNumber(double entry);
+// Entries of ids against a set of `count` Gaussians. An entry's candidate
+// number is the entry minus 1, truncated toward zero: a Gaussian, or -1 for
+// "no candidate" (-1 < entry <= 0); anything else is invalid.
+class CandidateReader {
+public:
+    explicit CandidateReader(std::int32_t count) : end_(count > 0 ? count + 1.0 : 0.0) {}
 
-// Index into ids of the first entry, among the first pointCount columns,
-// whose candidate number is neither -1 nor a Gaussian (NaN included); -1
-// when every entry is valid.
-std::int64_t findInvalidCandidate(const GateQuery& query);
+    // True where the entry lies in (0, count + 1), which is where the
+    // number can be a Gaussian; `g` then gets it (-1 still, for an entry so
+    // small that subtracting 1 rounds to -1). Two comparisons and a
+    // conversion: the test of every pass that reads ids.
+    bool gaussian(double entry, std::int32_t& g) const {
+        if (!(entry > 0.0 && entry < end_)) return false;
+        g = static_cast<std::int32_t>(entry - 1.0);
+        return true;
+    }
 
-// The regularised inverse and float mean of every Gaussian that ids names,
-// computed once and in parallel. Construct on the calling thread.
+    // Whether the entry is valid, with its number in `g`.
+    bool valid(double entry, std::int32_t& g) const {
+        if (gaussian(entry, g)) return true;
+        g = -1;
+        return entry > -1.0 && entry <= 0.0;
+    }
+
+private:
+    double end_;
+};
+
+// The regularised inverse and float mean of every Gaussian that a valid
+// entry of ids names, computed once and in parallel. Construct on the
+// calling thread.
 class GaussianCache {
 public:
     explicit GaussianCache(const GateQuery& query);
@@ -68,13 +88,18 @@ private:
     float largest_;  // -1 when no form passes
 };
 
+// Both gates check each entry of ids in the same pass that reads it for
+// gating, and return the index into ids of the first entry, in column order
+// within the first pointCount columns, whose candidate number is invalid;
+// -1 when all are valid. After an invalid one the masks are not all written.
+
 // in[i] = 1 where some candidate of point i is below mahal.
-void gateStrict(const GateQuery& query, const GaussianCache& cache, double mahal, std::uint8_t* in);
+std::int64_t gateStrict(const GateQuery& query, const GaussianCache& cache, double mahal, std::uint8_t* in);
 
 // The first candidate that passes either gate decides: in[i] = 1 if it
 // passes mahal, inUpper[i] = 1 if it passes either. inUpper may be null.
-void gateTwoLevel(const GateQuery& query, const GaussianCache& cache, double mahal, double mahalUpper,
-                  std::uint8_t* in, std::uint8_t* inUpper);
+std::int64_t gateTwoLevel(const GateQuery& query, const GaussianCache& cache, double mahal, double mahalUpper,
+                          std::uint8_t* in, std::uint8_t* inUpper);
 
 // One record per point whose in is 0, in increasing column order.
 std::vector<ClusterPoint> rejectedPoints(const double* points, std::int32_t pointCount, const std::uint8_t* in);

@@ -86,8 +86,10 @@ GateQuery readGateQuery(int nrhs, int required, const mxArray* prhs[]) {
     return {points.data, ids.data, points.cols, {means.data, covs.data, means.cols}};
 }
 
-void requireValidCandidates(const GateQuery& query) {
-    const std::int64_t bad = findInvalidCandidate(query);
+// `bad`: what the gate found, the index into ids of the first invalid
+// entry or -1. Raised once the gate's scratch memory is released; the masks
+// made for the outputs are the host's to free.
+void requireValidCandidates(const GateQuery& query, std::int64_t bad) {
     if (bad >= 0)
         raiseError(ErrorCode::badCandidate, gateNames[4], static_cast<int>(bad % candidatesPerPoint) + 1,
                    static_cast<int>(bad / candidatesPerPoint) + 1, query.gaussians.count);
@@ -103,12 +105,11 @@ struct GateArguments {
 };
 
 // The arguments of "kd" (withUpper: mahalUpper too) or "kd2" in argument
-// order, then the outputs asked for and the candidates.
+// order, then the outputs asked for; the gate checks the candidates.
 GateArguments readGateArguments(bool withUpper, int nlhs, int nrhs, const mxArray* prhs[]) {
     GateArguments a{readGateQuery(nrhs, withUpper ? 9 : 8, prhs), common::readScalar(prhs[7], gateNames[7]), 0.0};
     if (withUpper) a.mahalUpper = common::readScalar(prhs[8], gateNames[8]);
     requireAtMostOutputs(withUpper ? 3 : 1, nlhs);
-    requireValidCandidates(a.query);
     return a;
 }
 
@@ -123,10 +124,12 @@ void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // make an array: each output is made while the call holds no scratch memory.
     mxArray* in = newMask(query.pointCount);
     mxArray* inUpper = nlhs >= 2 ? newMask(query.pointCount) : nullptr;
+    std::int64_t bad;
     {
         const GaussianCache cache(query);
-        gateTwoLevel(query, cache, mahal, mahalUpper, maskOf(in), inUpper != nullptr ? maskOf(inUpper) : nullptr);
+        bad = gateTwoLevel(query, cache, mahal, mahalUpper, maskOf(in), inUpper != nullptr ? maskOf(inUpper) : nullptr);
     }
+    requireValidCandidates(query, bad);
     plhs[0] = in;
     if (inUpper != nullptr) plhs[1] = inUpper;
     if (nlhs < 3) return;
@@ -146,8 +149,12 @@ void runKd2(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const GateArguments a = readGateArguments(false, nlhs, nrhs, prhs);
 
     mxArray* in = newMask(a.query.pointCount);
-    const GaussianCache cache(a.query);
-    gateStrict(a.query, cache, a.mahal, maskOf(in));
+    std::int64_t bad;
+    {
+        const GaussianCache cache(a.query);
+        bad = gateStrict(a.query, cache, a.mahal, maskOf(in));
+    }
+    requireValidCandidates(a.query, bad);
     plhs[0] = in;
 }
 

@@ -3,7 +3,8 @@
 //       the whole kernel for every (point, candidate) pair tried, on all cores;
 //       perpair gates as "kd" does, perpair2 as "kd2"
 //   reference_peer floor|floor2 <points> <ids> <means> <covs> <mahal> <mahalUpper>
-//       each used Gaussian's inverse once, then one quadratic form per candidate tried
+//       each used Gaussian's inverse once, then one quadratic form per candidate tried:
+//       the core's gate without the module around it
 //   reference_peer linear <points> [labels.out]
 //       DBSCAN with linear-scan region queries
 #include <cmath>
@@ -34,7 +35,7 @@ void perPair(const GateQuery& q, double mahal, double mahalUpper, bool strictOnl
     for (std::int32_t i = 0; i < q.pointCount; ++i) {
         std::uint8_t a = 0, b = 0;
         for (int j = 0; j < 3; ++j) {
-            const std::int32_t g = candidateNumber(q.ids[3 * i + j]);
+            const auto g = static_cast<std::int32_t>(q.ids[3 * i + j] - 1.0);  // valid entries only
             const double d = g < 0 ? std::nan("")
                                    : gaussianDistance(q.points + 3 * i, q.gaussians.means + 3 * g, q.gaussians.covariances + 9 * g);
             a = mahal > d;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -111,25 +112,48 @@ TEST(GaussianGate, FirstCandidateThatPassesEitherGateDecides) {
 }
 
 TEST(GaussianGate, CandidateNumbersAndTheirLimits) {
-    EXPECT_EQ(candidateNumber(1), 0);
-    EXPECT_EQ(candidateNumber(2.9), 1);
-    EXPECT_EQ(candidateNumber(0), -1);
-    EXPECT_EQ(candidateNumber(0.5), 0);
-    std::vector<double> ids = {1, 2, 0, 0.5, 2.99, -0.5};
-    const std::vector<double> none;
-    GateQuery q{none.data(), ids.data(), 2, {none.data(), none.data(), 2}};
-    EXPECT_EQ(findInvalidCandidate(q), -1);
-    for (double bad : {3.0, -1.0, std::nan(""), 1e300, -1e300, std::numeric_limits<double>::infinity()}) {
-        ids[4] = bad;
-        EXPECT_EQ(findInvalidCandidate(q), 4) << bad;
+    const CandidateReader two(2), none(0);
+    std::int32_t g = 7;
+    for (auto [entry, number] : {std::pair{1.0, 0}, {2.9, 1}, {0.0, -1}, {0.5, 0}, {-0.5, -1}, {1e-300, -1}}) {
+        EXPECT_TRUE(two.valid(entry, g)) << entry;
+        EXPECT_EQ(g, number) << entry;
     }
-    ids[4] = 1;
-    q.gaussians.count = 0;  // no Gaussian at all: only "no candidate" entries are valid
-    EXPECT_EQ(findInvalidCandidate(q), 0);
-    ids = {0, -0.5, 0.99, 0, 0, 0};
-    EXPECT_EQ(findInvalidCandidate(q), 2);
-    q.pointCount = 0;
-    EXPECT_EQ(findInvalidCandidate(q), -1);
+    for (double bad : {3.0, -1.0, std::nan(""), 1e300, -1e300, std::numeric_limits<double>::infinity()})
+        EXPECT_FALSE(two.valid(bad, g)) << bad;
+    // No Gaussian at all: only "no candidate" entries are valid.
+    EXPECT_FALSE(none.valid(0.99, g));
+    EXPECT_TRUE(none.valid(-0.5, g));
+}
+
+TEST(GaussianGate, TheGateNamesTheFirstInvalidEntryInColumnOrder) {
+    Scene s = randomScene(20000, 50, 5);
+    const auto both = [&](double mahal) {
+        const GateQuery q = s.query();
+        const GaussianCache cache(q);
+        std::vector<std::uint8_t> in(s.n), up(s.n);
+        const std::int64_t strict = gateStrict(q, cache, mahal, in.data());
+        EXPECT_EQ(gateTwoLevel(q, cache, mahal, mahal, in.data(), up.data()), strict);
+        return strict;
+    };
+    EXPECT_EQ(both(1.5), -1);
+    // Spread over the blocks of several threads; also behind a first row
+    // that decides (Gaussian 1 made regular: its distance passes 1e30).
+    std::fill(s.covs.begin(), s.covs.begin() + 9, 0.0);
+    s.covs[0] = s.covs[4] = s.covs[8] = 1;
+    s.ids[3 * 7] = 1;
+    for (std::size_t k : {std::size_t{3 * 7 + 2}, std::size_t{30001}, std::size_t{59999}}) s.ids[k] = 51;
+    const int saved = tessary::maxThreads();
+    for (int threads : {1, 2, 3}) {
+        tessary::setThreadCount(threads);
+        EXPECT_EQ(both(1e30), 3 * 7 + 2) << threads;
+    }
+    tessary::setThreadCount(saved);
+    s.ids[3 * 7 + 2] = std::nan("");
+    EXPECT_EQ(both(1.5), 3 * 7 + 2);
+    // Columns beyond the points are never read.
+    s.ids[3 * 7 + 2] = s.ids[30001] = 0;
+    s.n = 19999;
+    EXPECT_EQ(both(1.5), -1);
 }
 
 TEST(GaussianGate, MasksDoNotDependOnTheNumberOfThreads) {

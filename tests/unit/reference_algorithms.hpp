@@ -25,7 +25,7 @@ inline void gatePerPair(const tessary::GateQuery& q, double mahal, double mahalU
         const double* p = q.points + 3 * i;
         bool decided = false;
         for (int j = 0; j < 3; ++j) {
-            const std::int32_t g = tessary::candidateNumber(q.ids[3 * i + j]);
+            const auto g = static_cast<std::int32_t>(q.ids[3 * i + j] - 1.0);  // valid entries only
             const double d = g < 0 ? std::nan("")
                                    : static_cast<double>(tessary::gaussianDistance(p, q.gaussians.means + 3 * g,
                                                                                    q.gaussians.covariances + 9 * g));
