@@ -401,8 +401,14 @@ def clustering_cases(f, bench, ours, py, scan, cloud2):
 TARGETS = [
     ("init", "", "FLANN", "at most", 0.75, "\"init\" at most 0.75x FLANN's build"),
     ("init", "", "tessary 1 thread", "at least", 1.7, "\"init\" at least 1.7x faster on 2 threads than on 1"),
+    ("knnsearch", "N = 124668, M = 200000, K = 1", "FLANN", "at most", 0.45,
+     "\"knnsearch\" at most 0.45x FLANN, K = 1, 200,000 jittered queries on the scan"),
     ("knnsearch", "N = 124668, M = 200000, K = 3", "FLANN", "at most", 0.50,
      "\"knnsearch\" at most 0.50x FLANN, K = 3, 200,000 jittered queries on the scan"),
+    ("knnsearch", "N = 124668, M = 200000, K = 10", "FLANN", "at most", 0.60,
+     "\"knnsearch\" at most 0.60x FLANN, K = 10, 200,000 jittered queries on the scan"),
+    ("knnsearch", "N = 124668, M = 1000000, K = 10", "FLANN", "at most", 0.60,
+     "\"knnsearch\" at most 0.60x FLANN, K = 10, 1,000,000 jittered queries on the scan"),
     ("knnsearch", "", "*", "at least", 1.0, "\"knnsearch\" ahead of every peer in every case"),
     ("pipeline", "", "scipy + numpy + scikit-learn", "at least", 15.0,
      "per-scan pipeline at least 15x faster than scipy + numpy + scikit-learn"),
@@ -410,7 +416,7 @@ TARGETS = [
      "per-scan pipeline through the users' layer at most 1.25x the modules'"),
     ("clustering", "whole", "scikit-learn DBSCAN", "at least", 100.0,
      "clustering at least 100x faster than scikit-learn on the whole scan"),
-    ("kd2", "", "floor", "at most", 1.00, "\"kd2\" within 1.00x of the inverse-once floor"),
+    ("kd2", "", "floor", "at most", 1.05, "\"kd2\" within 1.05x of the inverse-once floor"),
 ]
 PEERS_OF_TESSARY = ("tessary", "tessary 1 thread")
 
@@ -425,7 +431,8 @@ def check_targets(cases):
     for group, within, tool, kind, bound, text in TARGETS:
         worst = None
         for c in cases:
-            if c.group != group or within not in c.name or "tessary" not in c.times:
+            # "K = 1" names the case with K = 1, not the one with K = 10.
+            if c.group != group or not re.search(re.escape(within) + r"(?!\d)", c.name) or "tessary" not in c.times:
                 continue
             peers = [t.name for t in c.tools if t.name not in PEERS_OF_TESSARY] if tool == "*" else [tool]
             for p in peers:
