@@ -181,10 +181,13 @@ if isempty(folder)
   end
 end
 layouts = {{'include', 'lib'}, {fullfile('include', 'libomp'), fullfile('lib', 'libomp')}};
+if isempty(folder) || strcmp(folder, 'none')
+  layouts = {};
+end
 for k = 1:numel(layouts)
   headers = fullfile(folder, layouts{k}{1});
   libs = fullfile(folder, layouts{k}{2});
-  if ~isempty(folder) && ~strcmp(folder, 'none') && exist(fullfile(headers, 'omp.h'), 'file')
+  if exist(fullfile(headers, 'omp.h'), 'file')
     cxx = [cxx ' -Xpreprocessor -fopenmp -I' headers];
     ld = [ld ' -L' libs ' -lomp -Wl,-rpath,' libs];
     return;
