@@ -14,6 +14,7 @@
 #include <nanoflann.hpp>
 
 #include "openmp.hpp"
+#include "scan_file.hpp"
 
 using tessary::knnSearch;
 using tessary::PointIndex;
@@ -171,6 +172,34 @@ TEST(KnnSearch, ManyQueriesGiveThePlainSearchResult) {
     queries[10] = inf;
     queries[20] = -1e300;
     for (int k : {1, 3, 8}) expectSameColumns(search(index, queries, k), plain.search(queries, k), k);
+}
+
+// The scan, with queries in no order (the search sorts them along its curve
+// and searches them in runs whose length depends on K): jittered points,
+// points of the scan themselves and midpoints of two, which lie as far from
+// both.
+TEST(KnnSearch, ScanQueriesInNoOrderGiveThePlainSearchResult) {
+    const std::vector<double> points = scan_file::read();
+    ASSERT_FALSE(points.empty());
+    const auto n = static_cast<int>(points.size() / 3);
+    const PointIndex index(points.data(), n);
+    const PlainSearch plain(points);
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> pick(0, n - 9);
+    std::normal_distribution<double> jitter(0.0, 0.05);
+    std::vector<double> queries;
+    for (int i = 0; i < 12000; ++i) {
+        // p and a point a few places after it in the sensor's order, nearby.
+        const std::size_t at = static_cast<std::size_t>(pick(rng));
+        const double* p = &points[3 * at];
+        const double* r = &points[3 * (at + 1 + static_cast<std::size_t>(i % 8))];
+        switch (i % 3) {
+            case 0: queries.insert(queries.end(), {p[0] + jitter(rng), p[1] + jitter(rng), p[2] + jitter(rng)}); break;
+            case 1: queries.insert(queries.end(), {p[0], p[1], p[2]}); break;
+            default: queries.insert(queries.end(), {(p[0] + r[0]) / 2, (p[1] + r[1]) / 2, (p[2] + r[2]) / 2});
+        }
+    }
+    for (int k : {1, 3, 10, 16, 17, 100}) expectSameColumns(search(index, queries, k), plain.search(queries, k), k);
 }
 
 // Points whose gaps double along one axis: every split cuts off a few, so
