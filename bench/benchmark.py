@@ -127,6 +127,7 @@ class Tool:
     def __init__(self, name, command, outputs=(), calls=CALLS, threads=None):
         self.name, self.command, self.outputs = name, command, list(outputs)
         self.calls, self.threads = calls, threads
+        self.evaluations = None  # distance evaluations per query, where the tool counts them
 
 
 def run_once(tool, workdir):
@@ -136,6 +137,9 @@ def run_once(tool, workdir):
     env["OMP_NUM_THREADS"] = str(tool.threads or 2)
     proc = subprocess.run(timer + tool.command, capture_output=True, text=True, env=env, cwd=workdir)
     times = [float(v) for v in re.findall(r"^ms=([0-9.eE+-]+)$", proc.stdout, re.M)]
+    counted = re.search(r"^evaluations=([0-9.]+)$", proc.stdout, re.M)
+    if counted:
+        tool.evaluations = float(counted.group(1))
     rss = re.search(r"maxrss=(\d+)", proc.stderr)
     peak = int(rss.group(1)) / 1024.0 if rss else 0.0
     if proc.returncode != 0 or not times:
@@ -275,6 +279,16 @@ def build_cases(work, quick):
                     Tool("cKDTree", py + ["knn", pts, q, str(k)]),
                 ]
                 cases.append(Case("knnsearch", "N = %d, M = %d, K = %d" % (n, m, k), tools, ("tessary", "nanoflann 1 thread")))
+
+    # The search against the arithmetic it does: the core alone, without the
+    # host, so that the two differ only in the traversal.
+    q = f("q_scan_%d.f64" % m_scan[0])
+    for k in (1, 3, 10):
+        args = [f("scan.f64"), q, str(k)]
+        cases.append(Case("moonshot", "N = %d, M = %d, K = %d" % (len(scan), m_scan[0], k), [
+            Tool("tessary", [os.path.join(bench, "search_arithmetic"), "search"] + args),
+            Tool("arithmetic", [os.path.join(bench, "search_arithmetic"), "arithmetic"] + args),
+        ]))
 
     cases += gating_cases(f, bench, octave, ours, cloud1, cloud2, means)
     cases += pipeline_case(f, py, ours, octave, scan)
@@ -417,6 +431,8 @@ TARGETS = [
     ("clustering", "whole", "scikit-learn DBSCAN", "at least", 100.0,
      "clustering at least 100x faster than scikit-learn on the whole scan"),
     ("kd2", "", "floor", "at most", 1.05, "\"kd2\" within 1.05x of the inverse-once floor"),
+    ("moonshot", "", "arithmetic", "at most", 3.0,
+     "the search within 3x of its arithmetic: time per query against its distance evaluations' time"),
 ]
 PEERS_OF_TESSARY = ("tessary", "tessary 1 thread")
 
@@ -483,6 +499,12 @@ def write_report(cases, runs, elapsed, path):
             out += ["Outputs identical to %s: **%s**." % (c.same_as[1], "yes" if c.identical else "NO"), ""]
         if c.agreement is not None:
             out += ["Agreement: %s." % c.agreement[0], ""]
+        counted = next((t for t in c.tools if t.evaluations and t.name in c.times), None)
+        if counted and "tessary" in c.times:
+            per = counted.evaluations * int(re.search(r"M = (\d+)", c.name).group(1))
+            out += ["%.1f distance evaluations per query: %.2f ns each alone, %.1f ns of search per evaluation "
+                    "(ns of the call on all cores)." % (counted.evaluations, 1e6 * c.median(counted.name) / per,
+                                                         1e6 * c.median("tessary") / per), ""]
         out += ["| tool | median ms | min .. max | first | ratio | peak MB |", "|---|---|---|---|---|---|"]
         for t in c.tools:
             if t.name in c.failed:
