@@ -93,10 +93,11 @@ void sortByKey(std::vector<std::uint64_t>& items, std::vector<std::uint64_t>& sp
 }
 
 // Queries in curve order, so that consecutive searches walk the same part of
-// the tree and find it in cache. Empty when the queries come in such an
+// the tree and find it in cache: each item's low 32 bits hold a query's
+// number (see queryOf), the high ones its key. Empty when the queries come in such an
 // order already (a scan in the order the sensor took it): consecutive ones
 // mostly share a coarse cell.
-std::vector<std::int32_t> curveOrder(const PointIndex& index, const double* queries, std::int32_t count) {
+std::vector<std::uint64_t> curveOrder(const PointIndex& index, const double* queries, std::int32_t count) {
     const Curve curve(index);
     // Judged on pairs of neighbours spread over the whole set first.
     constexpr std::int32_t samples = 1024;
@@ -113,11 +114,10 @@ std::vector<std::int32_t> curveOrder(const PointIndex& index, const double* quer
     for (std::int32_t i = 0; i < count; ++i)
         items[i] = std::uint64_t{curve.key(queries + 3 * static_cast<std::size_t>(i))} << 32 | std::uint32_t(i);
     sortByKey(items, spare);
-    std::vector<std::int32_t> order(static_cast<std::size_t>(count));
-#pragma omp parallel for schedule(static)
-    for (std::int32_t i = 0; i < count; ++i) order[i] = static_cast<std::int32_t>(items[i] & 0xFFFFFFFFu);
-    return order;
+    return items;
 }
+
+std::size_t queryOf(std::uint64_t item) { return static_cast<std::size_t>(item & 0xFFFFFFFFu); }
 
 constexpr double unfilled = std::numeric_limits<double>::infinity();
 
@@ -154,7 +154,7 @@ void searchInPlace(const PointIndex& index, const double* queries, std::int32_t 
 // and their results scattered to the output columns afterwards, so that the
 // searches read and write consecutive memory.
 template <int Fixed>
-void searchAlong(const PointIndex& index, const double* queries, const std::vector<std::int32_t>& order,
+void searchAlong(const PointIndex& index, const double* queries, const std::vector<std::uint64_t>& order,
                  std::int32_t k, std::int32_t capacity, double* numbers, double* squaredDistances) {
     const auto queryCount = static_cast<std::int32_t>(order.size());
     const auto width = static_cast<std::size_t>(k);
@@ -174,7 +174,7 @@ void searchAlong(const PointIndex& index, const double* queries, const std::vect
         double* runDistances = runNumbers + width * static_cast<std::size_t>(run);
         const std::int32_t first = r * run, count = std::min(run, queryCount - first);
         for (std::int32_t t = 0; t < count; ++t) {
-            const double* q = queries + 3 * static_cast<std::size_t>(order[first + t]);
+            const double* q = queries + 3 * queryOf(order[first + t]);
             gathered[3 * t] = q[0];
             gathered[3 * t + 1] = q[1];
             gathered[3 * t + 2] = q[2];
@@ -183,7 +183,7 @@ void searchAlong(const PointIndex& index, const double* queries, const std::vect
             searchOne<Fixed>(index, gathered + 3 * t, k, capacity, runNumbers + width * t, runDistances + width * t,
                              stacks.data() + depth * thread);
         for (std::int32_t t = 0; t < count; ++t) {
-            const std::size_t column = static_cast<std::size_t>(order[first + t]) * width;
+            const std::size_t column = queryOf(order[first + t]) * width;
             std::copy(runNumbers + width * t, runNumbers + width * (t + 1), numbers + column);
             std::copy(runDistances + width * t, runDistances + width * (t + 1), squaredDistances + column);
         }
@@ -191,7 +191,7 @@ void searchAlong(const PointIndex& index, const double* queries, const std::vect
 }
 
 template <int Fixed>
-void searchColumns(const PointIndex& index, const double* queries, const std::vector<std::int32_t>& order,
+void searchColumns(const PointIndex& index, const double* queries, const std::vector<std::uint64_t>& order,
                    std::int32_t queryCount, std::int32_t k, std::int32_t capacity, double* numbers,
                    double* squaredDistances) {
     if (order.empty())
@@ -213,8 +213,8 @@ void knnSearch(const PointIndex& index, const double* queries, std::int32_t quer
         return;
     }
     // Empty: the queries in their own order.
-    const std::vector<std::int32_t> order =
-        queryCount >= orderFrom ? curveOrder(index, queries, queryCount) : std::vector<std::int32_t>();
+    const std::vector<std::uint64_t> order =
+        queryCount >= orderFrom ? curveOrder(index, queries, queryCount) : std::vector<std::uint64_t>();
     switch (capacity) {
         case 1: return searchColumns<1>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
         case 2: return searchColumns<2>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
