@@ -8,6 +8,7 @@
 
 #include "nearest_set.hpp"
 #include "openmp.hpp"
+#include "wide_nearest_set.hpp"
 
 namespace tessary {
 namespace {
@@ -122,11 +123,12 @@ std::size_t queryOf(std::uint64_t item) { return static_cast<std::size_t>(item &
 constexpr double unfilled = std::numeric_limits<double>::infinity();
 
 // A query's search into its own output column; unfilled entries last.
-template <int Fixed>
+template <class Set>
 void searchOne(const PointIndex& index, const double* query, std::int32_t k, std::int32_t capacity, double* numbers,
                double* squaredDistances, PointIndex::Pending* stack) {
-    NearestSet<Fixed> set(squaredDistances, numbers, capacity);
+    Set set(squaredDistances, numbers, capacity);
     index.findNeighbors(set, query, stack);
+    set.finish();
     for (std::int32_t j = set.size(); j < k; ++j) {
         numbers[j] = 0.0;
         squaredDistances[j] = unfilled;
@@ -134,7 +136,7 @@ void searchOne(const PointIndex& index, const double* query, std::int32_t k, std
 }
 
 // Queries in their own order, each straight into its output column.
-template <int Fixed>
+template <class Set>
 void searchInPlace(const PointIndex& index, const double* queries, std::int32_t queryCount, std::int32_t k,
                    std::int32_t capacity, double* numbers, double* squaredDistances) {
     const std::size_t depth = index.searchDepth();
@@ -144,8 +146,8 @@ void searchInPlace(const PointIndex& index, const double* queries, std::int32_t 
 #pragma omp parallel for schedule(dynamic, 1024)
     for (std::int32_t i = 0; i < queryCount; ++i) {
         const std::size_t column = static_cast<std::size_t>(i) * static_cast<std::size_t>(k);
-        searchOne<Fixed>(index, queries + 3 * static_cast<std::size_t>(i), k, capacity, numbers + column,
-                         squaredDistances + column, stacks.data() + depth * static_cast<std::size_t>(threadNumber()));
+        searchOne<Set>(index, queries + 3 * static_cast<std::size_t>(i), k, capacity, numbers + column,
+                       squaredDistances + column, stacks.data() + depth * static_cast<std::size_t>(threadNumber()));
     }
 }
 
@@ -153,7 +155,7 @@ void searchInPlace(const PointIndex& index, const double* queries, std::int32_t 
 // into a scratch block, searched one after the other into scratch columns,
 // and their results scattered to the output columns afterwards, so that the
 // searches read and write consecutive memory.
-template <int Fixed>
+template <class Set>
 void searchAlong(const PointIndex& index, const double* queries, const std::vector<std::uint64_t>& order,
                  std::int32_t k, std::int32_t capacity, double* numbers, double* squaredDistances) {
     const auto queryCount = static_cast<std::int32_t>(order.size());
@@ -180,8 +182,8 @@ void searchAlong(const PointIndex& index, const double* queries, const std::vect
             gathered[3 * t + 2] = q[2];
         }
         for (std::int32_t t = 0; t < count; ++t)
-            searchOne<Fixed>(index, gathered + 3 * t, k, capacity, runNumbers + width * t, runDistances + width * t,
-                             stacks.data() + depth * thread);
+            searchOne<Set>(index, gathered + 3 * t, k, capacity, runNumbers + width * t, runDistances + width * t,
+                           stacks.data() + depth * thread);
         for (std::int32_t t = 0; t < count; ++t) {
             const std::size_t column = queryOf(order[first + t]) * width;
             std::copy(runNumbers + width * t, runNumbers + width * (t + 1), numbers + column);
@@ -190,14 +192,20 @@ void searchAlong(const PointIndex& index, const double* queries, const std::vect
     }
 }
 
-template <int Fixed>
+// Names a result set's type where a value of it cannot be made yet.
+template <class T>
+struct SetKind {
+    using Set = T;
+};
+
+template <class Set>
 void searchColumns(const PointIndex& index, const double* queries, const std::vector<std::uint64_t>& order,
                    std::int32_t queryCount, std::int32_t k, std::int32_t capacity, double* numbers,
                    double* squaredDistances) {
     if (order.empty())
-        searchInPlace<Fixed>(index, queries, queryCount, k, capacity, numbers, squaredDistances);
+        searchInPlace<Set>(index, queries, queryCount, k, capacity, numbers, squaredDistances);
     else
-        searchAlong<Fixed>(index, queries, order, k, capacity, numbers, squaredDistances);
+        searchAlong<Set>(index, queries, order, k, capacity, numbers, squaredDistances);
 }
 
 }  // namespace
@@ -215,12 +223,18 @@ void knnSearch(const PointIndex& index, const double* queries, std::int32_t quer
     // Empty: the queries in their own order.
     const std::vector<std::uint64_t> order =
         queryCount >= orderFrom ? curveOrder(index, queries, queryCount) : std::vector<std::uint64_t>();
-    switch (capacity) {
-        case 1: return searchColumns<1>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
-        case 2: return searchColumns<2>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
-        case 3: return searchColumns<3>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
-        default: return searchColumns<0>(index, queries, order, queryCount, k, capacity, numbers, squaredDistances);
-    }
+    const auto search = [&](auto kind) {
+        searchColumns<typename decltype(kind)::Set>(index, queries, order, queryCount, k, capacity, numbers,
+                                                    squaredDistances);
+    };
+    if (capacity == 1) return search(SetKind<NearestSet<1>>{});
+    if (capacity == 2) return search(SetKind<NearestSet<2>>{});
+#if TESSARY_WIDE_SET
+    // From three entries on the vector insertion beats the unrolled loop.
+    if (capacity <= WideNearestSet::most && wideSetUsable()) return search(SetKind<WideNearestSet>{});
+#endif
+    if (capacity == 3) return search(SetKind<NearestSet<3>>{});
+    search(SetKind<NearestSet<0>>{});
 }
 
 }  // namespace tessary

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "nearest_set.hpp"
+#include "wide_nearest_set.hpp"
 
 namespace tessary {
 
@@ -110,5 +111,8 @@ template void PointIndex::findNeighbors(NearestSet<0>&, const double*, Pending*)
 template void PointIndex::findNeighbors(NearestSet<1>&, const double*, Pending*) const;
 template void PointIndex::findNeighbors(NearestSet<2>&, const double*, Pending*) const;
 template void PointIndex::findNeighbors(NearestSet<3>&, const double*, Pending*) const;
+#if TESSARY_WIDE_SET
+template void PointIndex::findNeighbors(WideNearestSet&, const double*, Pending*) const;
+#endif
 
 }  // namespace tessary
