@@ -35,39 +35,48 @@ public:
 
     // finish() writes the entries into `distances` and `numbers`.
     WideNearestSet(double* distances, double* numbers, std::int32_t capacity)
-        : outDistances_(distances), outNumbers_(numbers), capacity_(capacity), vectors_((capacity + 3) / 4) {
-        std::fill(distances_, distances_ + most, std::numeric_limits<double>::max());
-        std::fill(numbers_, numbers_ + most, 0.0);
+        : outDistances_(distances),
+          outNumbers_(numbers),
+          capacity_(capacity),
+          vectors_((capacity + 3) / 4),
+          first_(4 * vectors_ - capacity) {
+        std::fill(distances_, distances_ + first_, -std::numeric_limits<double>::infinity());
+        std::fill(distances_ + first_, distances_ + 4 * vectors_, std::numeric_limits<double>::max());
+        std::fill(numbers_, numbers_ + 4 * vectors_, 0.0);
     }
 
-    double worst() const { return distances_[capacity_ - 1]; }
+    double worst() const { return worst_; }
     std::int32_t size() const { return count_; }
 
     // Only for `distance < worst()`. Each entry greater than `distance`
     // becomes the entry before it or `distance`, whichever is greater: the
-    // newcomer goes behind every entry of equal distance. Lanes past the
-    // capacity shuffle among themselves and are never read.
+    // newcomer goes behind every entry of equal distance. The lanes before
+    // the first entry hold -Inf, which never moves.
     TESSARY_AVX2 void add(double distance, double number) {
         const __m256d d = _mm256_set1_pd(distance), n = _mm256_set1_pd(number);
-        // What moves into lane 0: lane 3 of the vector before; at first the
-        // newcomer, with nothing moved.
-        __m256d beforeD = d, beforeN = n, beforeMoved = _mm256_setzero_pd();
+        // What moves into lane 0: lane 3 of the vector before; at first
+        // nothing moves there.
+        __m256d beforeD = d, beforeN = n, beforeMoved = _mm256_setzero_pd(), newD = d;
         for (std::int32_t v = 0; v < vectors_; ++v) {
             const __m256d dv = _mm256_loadu_pd(distances_ + 4 * v), nv = _mm256_loadu_pd(numbers_ + 4 * v);
             const __m256d moved = _mm256_cmp_pd(dv, d, _CMP_GT_OQ);
             const __m256d upD = lanesUp(dv, beforeD), upN = lanesUp(nv, beforeN), upMoved = lanesUp(moved, beforeMoved);
-            _mm256_storeu_pd(distances_ + 4 * v, _mm256_blendv_pd(dv, _mm256_blendv_pd(d, upD, upMoved), moved));
+            newD = _mm256_blendv_pd(dv, _mm256_blendv_pd(d, upD, upMoved), moved);
+            _mm256_storeu_pd(distances_ + 4 * v, newD);
             _mm256_storeu_pd(numbers_ + 4 * v, _mm256_blendv_pd(nv, _mm256_blendv_pd(n, upN, upMoved), moved));
             beforeD = dv;
             beforeN = nv;
             beforeMoved = moved;
         }
+        // Taken from the register: a load of one lane of the vector just
+        // stored would wait for the store to complete.
+        worst_ = _mm256_cvtsd_f64(_mm256_permute4x64_pd(newD, 0xFF));
         if (count_ < capacity_) ++count_;
     }
 
     void finish() const {
-        std::copy(distances_, distances_ + count_, outDistances_);
-        std::copy(numbers_, numbers_ + count_, outNumbers_);
+        std::copy(distances_ + first_, distances_ + first_ + count_, outDistances_);
+        std::copy(numbers_ + first_, numbers_ + first_ + count_, outNumbers_);
     }
 
 private:
@@ -83,7 +92,9 @@ private:
     double* outNumbers_;
     std::int32_t capacity_;
     std::int32_t vectors_;
+    std::int32_t first_;  // the entries fill the vectors' last lanes, the worst in the last
     std::int32_t count_ = 0;
+    double worst_ = std::numeric_limits<double>::max();
 };
 #endif
 
