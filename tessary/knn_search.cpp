@@ -98,9 +98,9 @@ void sortByKey(std::vector<std::uint64_t>& items, std::vector<std::uint64_t>& sp
 
 // Queries in curve order, so that consecutive searches walk the same part of
 // the tree and find it in cache: each item's low 32 bits hold a query's
-// number (see queryOf), the high ones its key. Empty when the queries come in such an
-// order already (a scan in the order the sensor took it): consecutive ones
-// mostly share a coarse cell.
+// number (see queryOf), the high ones its key. Empty when the queries come
+// in such an order already (a scan in the order the sensor took it):
+// consecutive ones mostly share a coarse cell.
 std::vector<std::uint64_t> curveOrder(const PointIndex& index, const double* queries, std::int32_t count) {
     const Curve curve(index);
     // Judged on pairs of neighbours spread over the whole set first.
