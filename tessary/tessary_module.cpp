@@ -8,12 +8,14 @@
 
 #include "arguments.hpp"
 #include "density_clusterer.hpp"
+#include "density_clusters.hpp"
 #include "error_report.hpp"
 #include "gaussian_gate.hpp"
 #include "knn_search.hpp"
 #include "mex_host.hpp"
 #include "module.hpp"
 #include "point_index.hpp"
+#include "voxel_gaussians.hpp"
 #include "worker_threads.hpp"
 
 namespace tessary {
@@ -28,6 +30,8 @@ using common::raiseError;
 constexpr const char* initNames[] = {"cmd", "pts"};
 constexpr const char* knnNames[] = {"cmd", "hnd", "subcmd", "points", "K"};
 constexpr const char* gateNames[] = {"cmd", "hnd", "subcmd", "points", "ids", "means", "covs", "mahal", "mahalUpper"};
+constexpr const char* voxelNames[] = {"cmd", "hnd", "subcmd", "X", "voxelSize", "MinPoints"};
+constexpr const char* densityNames[] = {"cmd", "hnd", "subcmd", "X", "epsilon", "minpts"};
 
 constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
 
@@ -158,10 +162,57 @@ void runKd2(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     plhs[0] = in;
 }
 
+// An M x 3 matrix of points, one per row.
+MatrixArg readRows(const mxArray* array, const char* name) {
+    const MatrixArg rows(array, name);
+    rows.requireColumns(3);
+    return rows;
+}
+
+void runVoxelGaussians(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    if (nrhs != 6) raiseError(ErrorCode::inputCount, 6, nrhs);
+    const MatrixArg x = readRows(prhs[3], voxelNames[3]);
+    const double voxelSize = common::readPositive(prhs[4], voxelNames[4]);
+    const std::int32_t minPoints = common::readCount(prhs[5], voxelNames[5]);
+    if (nlhs != 3) raiseError(ErrorCode::outputCount, 3, nlhs);
+    // The outputs' size needs the grid, whose memory is released before
+    // they are made (see runKd); it is built again to fill them.
+    std::int32_t count;
+    {
+        const VoxelGrid grid(x.data, x.rows, voxelSize);
+        if (!grid.keysInRange()) raiseError(ErrorCode::keyOutOfRange, voxelNames[3], voxelNames[4], "+-2^62");
+        count = grid.voxelCount(minPoints);
+    }
+    mxArray* means = newResultMatrix(count, 3);
+    mxArray* covs = newResultMatrix(9, count);
+    mxArray* counts = newResultMatrix(count, 1);
+    VoxelGrid(x.data, x.rows, voxelSize).fill(minPoints, mxGetPr(means), mxGetPr(covs), mxGetPr(counts));
+    plhs[0] = means;
+    plhs[1] = covs;
+    plhs[2] = counts;
+}
+
+void runDensityClusters(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    if (nrhs != 6) raiseError(ErrorCode::inputCount, 6, nrhs);
+    const MatrixArg x = readRows(prhs[3], densityNames[3]);
+    const double epsilon = common::readPositive(prhs[4], densityNames[4]);
+    const std::int32_t minPts = common::readCount(prhs[5], densityNames[5]);
+    requireAtMostOutputs(2, nlhs);
+    if (!densityClustersFit(x.data, x.rows, epsilon))
+        raiseError(ErrorCode::keyOutOfRange, densityNames[3], densityNames[4], "+-2^38");
+    mxArray* idx = newResultMatrix(x.rows, 1);
+    mxArray* core = common::createOutputMatrix(OutputClass::logical, x.rows, 1);
+    densityClusters(x.data, x.rows, epsilon, static_cast<std::uint32_t>(minPts), mxGetPr(idx), maskOf(core));
+    plhs[0] = idx;
+    if (nlhs >= 2) plhs[1] = core;
+}
+
 constexpr common::Subcommand subcommands[] = {
     {"knnsearch", runKnnsearch, true},
     {"kd", runKd, false},
     {"kd2", runKd2, false},
+    {"voxelGaussians", runVoxelGaussians, false},
+    {"densityClusters", runDensityClusters, false},
 };
 
 }  // namespace

@@ -38,6 +38,10 @@ std::int32_t MatrixArg::requireRows(std::int32_t expected) const {
     return rows;
 }
 
+void MatrixArg::requireColumns(std::int32_t expected) const {
+    if (cols != expected) raiseError(ErrorCode::columnCount, name, expected, cols);
+}
+
 void MatrixArg::requireFinite() const {
     const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
     for (std::size_t i = 0; i < count; ++i)
@@ -52,6 +56,18 @@ double readScalar(const mxArray* array, const char* name) {
     requireRealFullDouble(array, name);
     if (mxGetNumberOfElements(array) != 1) raiseError(ErrorCode::notScalar, name);
     return *static_cast<const double*>(mxGetData(array));
+}
+
+double readPositive(const mxArray* array, const char* name) {
+    const double v = readScalar(array, name);
+    if (!(v > 0.0 && v <= std::numeric_limits<double>::max())) raiseError(ErrorCode::notPositive, name);
+    return v;
+}
+
+std::int32_t readCount(const mxArray* array, const char* name) {
+    const double v = readScalar(array, name);
+    if (!(v >= 1.0 && v <= static_cast<double>(int32Max) && v == std::floor(v))) raiseError(ErrorCode::notCount, name, int32Max);
+    return static_cast<std::int32_t>(v);
 }
 
 CommandName::CommandName(const mxArray* array) {

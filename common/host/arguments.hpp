@@ -20,12 +20,17 @@ struct MatrixArg {
     MatrixArg(const mxArray* array, const char* name);
 
     std::int32_t requireRows(std::int32_t expected) const;
+    void requireColumns(std::int32_t expected) const;
     void requireFinite() const;
     void requireMinColumns(std::int32_t expected) const;
 };
 
 // The value of a real double scalar argument.
 double readScalar(const mxArray* array, const char* name);
+// ... that is positive and finite.
+double readPositive(const mxArray* array, const char* name);
+// ... that is a whole number from 1 to int32's largest.
+std::int32_t readCount(const mxArray* array, const char* name);
 
 // A command or sub-command name: the first 19 characters of a character
 // array, or the empty name for anything that is not text.

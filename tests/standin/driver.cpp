@@ -582,7 +582,7 @@ void expectSameBits(const Result& r, std::size_t k, const Array& expected, const
 
 void identical(const Modules& m, const std::string& referenceFile) {
     std::map<std::string, Array> ref = readReference(referenceFile);
-    check(ref.size() == 18, "the reference holds 18 arrays");
+    check(ref.size() == 24, "the reference holds 24 arrays");
     if (failures > 0) return;
     const Array doText = text("do");
     const Array h = newObject(m.tessary, ref["scan"]);
@@ -593,6 +593,16 @@ void identical(const Modules& m, const std::string& referenceFile) {
         expectSameBits(r, 0, ref["idx" + std::to_string(k)], "knnsearch numbers, K = " + std::to_string(k));
         expectSameBits(r, 1, ref["d2_" + std::to_string(k)], "knnsearch distances, K = " + std::to_string(k));
     }
+    const Array none = bytes({0, 0, 0, 0});
+    const Result voxels = call(m.tessary, 3, {doText.get(), none.get(), text("voxelGaussians").get(), ref["rows"].get(),
+                                              scalar(2).get(), scalar(6).get()});
+    expectSameBits(voxels, 0, ref["vox_means"], "voxelGaussians means");
+    expectSameBits(voxels, 1, ref["vox_covs"], "voxelGaussians covs");
+    expectSameBits(voxels, 2, ref["vox_counts"], "voxelGaussians counts");
+    const Result clusters = call(m.tessary, 2, {doText.get(), none.get(), text("densityClusters").get(),
+                                                ref["rows"].get(), scalar(0.75).get(), scalar(5).get()});
+    expectSameBits(clusters, 0, ref["dc_idx"], "densityClusters idx");
+    expectSameBits(clusters, 1, ref["dc_core"], "densityClusters corepts");
     const Array kdText = text("kd"), kd2 = text("kd2");
     std::vector<const mxArray*> gate = {doText.get(),         h.get(),           kdText.get(),
                                         ref["points"].get(),  ref["ids"].get(),  ref["means"].get(),

@@ -1,6 +1,7 @@
 % Writes the inputs and outputs of the Octave build that every build on
 % MATLAB's interface must give bit for bit: "knnsearch" on the lidar scan
-% with K = 1, 3 and 10, and "kd" and "kd2", with the clustering, on a scene
+% with K = 1, 3 and 10, "voxelGaussians" and "densityClusters" on it, and
+% "kd" and "kd2", with the clustering, on a scene
 % of 200,000 points and 20,000 Gaussians, with points on the gate's boundary.
 %   octave-cli make_reference.m <module folder> <data folder> <output file>
 args = argv();
@@ -19,6 +20,12 @@ for K = [1 3 10]
   out(end + 1, :) = {sprintf('d2_%d', K), d2};
 end
 evalc('ok = tessary(''delete'', h);');
+% The scan as rows: its voxel map at 2 m and its clustering at 0.75 m.
+rows = scan';
+none = zeros(1, 4, 'uint8');
+[vm, vc, vn] = tessary('do', none, 'voxelGaussians', rows, 2, 6);
+[di, dc] = tessary('do', none, 'densityClusters', rows, 0.75, 5);
+out = [out; {'rows', rows; 'vox_means', vm; 'vox_covs', vc; 'vox_counts', vn; 'dc_idx', di; 'dc_core', dc}];
 
 % Gaussians over a 200 m x 200 m map, some degenerate: all zero, flat,
 % with a negative eigenvalue, with a NaN.

@@ -1,0 +1,55 @@
+function [idx, corepts] = densityClusters(X, epsilon, minpts)
+% densityClusters  Density-based clustering (DBSCAN) of 3-D points.
+%
+%   [IDX, COREPTS] = densityClusters(X, EPSILON, MINPTS)
+%     X        M x 3 single or double, one point per row, or a pointCloud
+%              (as PointCloudIndex takes it).
+%     EPSILON  positive finite scalar: the neighbourhood radius. Points at a
+%              Euclidean distance of at most EPSILON, computed in double
+%              precision, are neighbours; a point is its own.
+%     MINPTS   positive integer: a core point has at least MINPTS points in
+%              its neighbourhood, itself counted.
+%     IDX      M x 1 double: -1 for noise; the clusters 1, 2, ... in the
+%              order of their lowest-numbered core point. A border point
+%              (not core, but a neighbour of a core point) joins the
+%              lowest-numbered cluster among its core neighbours. These are
+%              the labels of the textbook algorithm visiting the rows in
+%              order.
+%     COREPTS  M x 1 logical: true at the core points.
+%
+%   Rows with a NaN or Inf coordinate are noise and not core, and change
+%   nothing for the others. The arguments are those of MATLAB's dbscan
+%   (https://www.mathworks.com/help/stats/dbscan.html) with its default
+%   Euclidean distance; the name differs so that the toolbox function stays
+%   in reach. The clustering runs on every core over a grid of cells
+%   smaller than EPSILON; the result does not depend on how many.
+%
+%   Errors carry the identifiers densityClusters:badX, :badEpsilon,
+%   :badMinpts, :tooFewInputs and :keyOutOfRange (a coordinate farther than
+%   2^38 * EPSILON from the origin).
+%
+% Example:
+%   [idx, corepts] = densityClusters(scan, 0.75, 5);
+%   clusters = max(idx);
+%
+% See also gateAndCluster, voxelGaussians.
+if nargin < 3
+  error('densityClusters:tooFewInputs', 'densityClusters: call densityClusters(X, epsilon, minpts)');
+end
+X = pointRows(X, 'densityClusters', 'X');
+if ~(isnumeric(epsilon) && isscalar(epsilon) && isreal(epsilon) && epsilon > 0 && isfinite(epsilon))
+  error('densityClusters:badEpsilon', 'densityClusters: epsilon must be a positive finite scalar');
+end
+if ~(isnumeric(minpts) && isscalar(minpts) && isreal(minpts) && minpts >= 1 && minpts == fix(minpts) && ...
+     minpts <= intmax('int32'))
+  error('densityClusters:badMinpts', 'densityClusters: minpts must be a positive integer');
+end
+try
+  [idx, corepts] = tessary('do', zeros(1, 4, 'uint8'), 'densityClusters', X, double(epsilon), double(minpts));
+catch err
+  if ~strcmp(err.identifier, 'tessary:keyOutOfRange')
+    rethrow(err);
+  end
+  error('densityClusters:keyOutOfRange', 'densityClusters: X must lie within 2^38 * epsilon of the origin');
+end
+end
