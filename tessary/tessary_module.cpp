@@ -175,18 +175,17 @@ void runVoxelGaussians(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray
     const double voxelSize = common::readPositive(prhs[4], voxelNames[4]);
     const std::int32_t minPoints = common::readCount(prhs[5], voxelNames[5]);
     if (nlhs != 3) raiseError(ErrorCode::outputCount, 3, nlhs);
-    // The outputs' size needs the grid, whose memory is released before
-    // they are made (see runKd); it is built again to fill them.
-    std::int32_t count;
-    {
-        const VoxelGrid grid(x.data, x.rows, voxelSize);
-        if (!grid.keysInRange()) raiseError(ErrorCode::keyOutOfRange, voxelNames[3], voxelNames[4], "+-2^62");
-        count = grid.voxelCount(minPoints);
-    }
+    // The outputs are made once the grid is released, holding only the
+    // voxels' results, as large as the outputs themselves.
+    const VoxelMap map = voxelGaussians(x.data, x.rows, voxelSize, minPoints);
+    if (!map.keysInRange) raiseError(ErrorCode::keyOutOfRange, voxelNames[3], voxelNames[4], "+-2^62");
+    const auto count = static_cast<std::int32_t>(map.counts.size());
     mxArray* means = newResultMatrix(count, 3);
     mxArray* covs = newResultMatrix(9, count);
     mxArray* counts = newResultMatrix(count, 1);
-    VoxelGrid(x.data, x.rows, voxelSize).fill(minPoints, mxGetPr(means), mxGetPr(covs), mxGetPr(counts));
+    std::copy(map.means.begin(), map.means.end(), mxGetPr(means));
+    std::copy(map.covs.begin(), map.covs.end(), mxGetPr(covs));
+    std::copy(map.counts.begin(), map.counts.end(), mxGetPr(counts));
     plhs[0] = means;
     plhs[1] = covs;
     plhs[2] = counts;
