@@ -293,6 +293,7 @@ def build_cases(work, quick):
     cases += gating_cases(f, bench, octave, ours, cloud1, cloud2, means)
     cases += pipeline_case(f, py, ours, octave, scan)
     cases += clustering_cases(f, bench, ours, py, scan, cloud2)
+    cases += map_cases(f, py, ours, octave)
     return cases
 
 
@@ -406,6 +407,45 @@ def clustering_cases(f, bench, ours, py, scan, cloud2):
     return cases
 
 
+def map_cases(f, py, ours, octave):
+    """The two ends of the per-scan job on the scan: its map of 2 m voxel
+    Gaussians (at least 6 points), and its clustering with the caller's
+    parameters."""
+    scan = f("scan.f64")
+    names = ("means", "covs", "counts")
+    outs = {who: [f("map_%s_%s.out" % (who, n)) for n in names] for who in ("ours", "script", "numpy")}
+    case = Case("maps", "voxelGaussians, the scan at 2 m", ours("voxels", scan, "2", outputs=outs["ours"]) + [
+        Tool("script (unique, accumarray)", octave("scriptvoxels", scan, "2", outputs=outs["script"]), outs["script"]),
+        Tool("numpy (lexsort, add.reduceat)", py + ["voxels", scan, "2"] + outs["numpy"], outs["numpy"])])
+    case.compare = lambda: compare_maps(outs)
+    dbscan = Case("maps", "densityClusters, the whole scan at 0.75 m and 5 points",
+                  ours("dbscan", scan, "0.75", "5", outputs=[f("dc_ours.out")]) + [
+                      Tool("scikit-learn DBSCAN", py + ["dbscan", scan, f("dc_sklearn.out")], [f("dc_sklearn.out")],
+                           calls=2)], ("tessary", "scikit-learn DBSCAN"))
+    return [case, dbscan]
+
+
+def compare_maps(outs):
+    """The largest differences of the script's and numpy's maps from ours."""
+    def load(paths, numpy_layout):
+        counts = np.fromfile(paths[2], dtype="<f8")
+        g = len(counts)
+        means = np.fromfile(paths[0], dtype="<f8").reshape((g, 3) if numpy_layout else (3, g))
+        return (means if numpy_layout else means.T), np.fromfile(paths[1], dtype="<f8").reshape(g, 9), counts
+    ours = load(outs["ours"], False)
+    parts, same = [], True
+    for who in ("script", "numpy"):
+        theirs = load(outs[who], who == "numpy")
+        if len(theirs[2]) != len(ours[2]) or np.any(theirs[2] != ours[2]):
+            parts.append("%s: other voxels" % who)
+            same = False
+            continue
+        dm, dc = (float(np.max(np.abs(a - b), initial=0.0)) for a, b in zip(ours[:2], theirs[:2]))
+        same = same and dm < 1e-9 and dc < 1e-9
+        parts.append("%s: same %d voxels, means within %.1e, covariances within %.1e" % (who, len(ours[2]), dm, dc))
+    return ("; ".join(parts), 1.0 if same else 0.0)
+
+
 # ---------------------------------------------------------------- report
 
 # (group, case filter, tool, kind, bound, text): the median of warm calls of
@@ -431,6 +471,12 @@ TARGETS = [
     ("clustering", "whole", "scikit-learn DBSCAN", "at least", 100.0,
      "clustering at least 100x faster than scikit-learn on the whole scan"),
     ("kd2", "", "floor", "at most", 1.05, "\"kd2\" within 1.05x of the inverse-once floor"),
+    ("maps", "voxelGaussians", "script (unique, accumarray)", "at least", 20.0,
+     "voxelGaussians at least 20x faster than the same map in script"),
+    ("maps", "voxelGaussians", "numpy (lexsort, add.reduceat)", "at least", 5.0,
+     "voxelGaussians at least 5x faster than numpy"),
+    ("maps", "densityClusters", "scikit-learn DBSCAN", "at least", 100.0,
+     "densityClusters at least 100x faster than scikit-learn on the whole scan"),
     ("moonshot", "", "arithmetic", "at most", 3.0,
      "the search within 3x of its arithmetic: time per query against its distance evaluations' time"),
 ]
@@ -469,6 +515,12 @@ def check_targets(cases):
             ok = c.agreement[1] >= 0.9999
             lines.append("| pipeline masks agreeing on at least 99.99 %% of points | %s | %.4f %% |"
                          % ("met" if ok else "**not met**", 100 * c.agreement[1]))
+        if c.group == "maps" and c.agreement is not None:
+            lines.append("| the map equal to the script's and numpy's within 1e-9 | %s | %s |"
+                         % ("met" if c.agreement[1] == 1.0 else "**not met**", c.agreement[0]))
+        if c.group == "maps" and c.identical is not None:
+            lines.append("| densityClusters' labels scikit-learn's plus 1 | %s | |"
+                         % ("met" if c.identical else "**not met**"))
         if c.group == "clustering" and "whole" in c.name and c.identical is not None:
             lines.append("| clustering labels identical to the linear scan's on the whole scan | %s | |"
                          % ("met" if c.identical else "**not met**"))

@@ -59,6 +59,23 @@ def pipeline(points, means, covs):
     return inside, labels
 
 
+def voxels(points, side, least):
+    """Means (G x 3), covariances (G x 9, normalised as MATLAB's cov) and
+    counts of the voxels holding at least `least` points, in key order:
+    lexsort of the keys, then add.reduceat over each voxel's run."""
+    keys = np.floor(points / side)
+    order = np.lexsort((keys[:, 2], keys[:, 1], keys[:, 0]))
+    sorted_keys, p = keys[order], points[order]
+    starts = np.flatnonzero(np.concatenate([[True], np.any(sorted_keys[1:] != sorted_keys[:-1], axis=1)]))
+    counts = np.diff(np.append(starts, len(p)))
+    means = np.add.reduceat(p, starts) / counts[:, None]
+    d = p - np.repeat(means, counts, axis=0)
+    outer = np.add.reduceat((d[:, :, None] * d[:, None, :]).reshape(-1, 9), starts)
+    covs = outer / np.maximum(counts - 1, 1)[:, None]
+    keep = counts >= least
+    return means[keep], covs[keep], counts[keep]
+
+
 def main():
     mode = sys.argv[1]
     points = read(sys.argv[2], 3)
@@ -75,6 +92,9 @@ def main():
     elif mode == "dbscan":
         from sklearn.cluster import DBSCAN
         call = lambda: DBSCAN(eps=0.75, min_samples=5, n_jobs=-1).fit(points)
+    elif mode == "voxels":
+        side = float(sys.argv[3])
+        call = lambda: voxels(points, side, 6)
     elif mode == "pipeline":
         means, covs = read(sys.argv[3], 3), read(sys.argv[4], 9)
         call = lambda: pipeline(points, means, covs)
@@ -84,6 +104,12 @@ def main():
         start = time.perf_counter()
         result = call()
         print("ms=%.6f" % (1000 * (time.perf_counter() - start)), flush=True)
+    if mode == "dbscan" and len(sys.argv) >= 4:
+        labels = result.labels_
+        np.where(labels >= 0, labels + 1, -1).astype("<f8").tofile(sys.argv[3])
+    if mode == "voxels" and len(sys.argv) >= 7:
+        for array, path in zip(result, sys.argv[4:7]):
+            np.ascontiguousarray(array).astype("<f8").tofile(path)
     if mode == "pipeline" and len(sys.argv) >= 7:
         result[0].astype("<f8").tofile(sys.argv[5])
         result[1].astype("<f8").tofile(sys.argv[6])

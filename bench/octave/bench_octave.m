@@ -14,6 +14,11 @@
 ##                                           the same pipeline through the users' layer, on
 ##                                           points as rows; writes the outputs as "pipeline"
 ##   octgate <points> <ids> <means> <covs> <mahal> <mahalUpper>   a vectorised gate
+##   voxels <points> <size> [means.out covs.out counts.out]
+##                                           voxelGaussians with MinPoints 6, on rows
+##   scriptvoxels <points> <size> [means.out covs.out counts.out]
+##                                           the same map in script: unique rows, accumarray
+##   dbscan <points> <epsilon> <minpts> [idx.out]   densityClusters, on rows
 function bench_octave (mode, varargin)
   rd = @(f, rows) read_cloud (f, rows);
   calls = str2double (getenv ("BENCH_CALLS"));
@@ -76,6 +81,24 @@ function bench_octave (mode, varargin)
         clear M;
       endfor
       write_outputs (varargin(4:end), double (in), labels(! in) - 1);
+    case "voxels"
+      p = rd (varargin{1}, 3)'; side = str2double (varargin{2});
+      for c = 1:calls
+        tic; [means, covs, counts] = voxelGaussians (p, side); report (toc);
+      endfor
+      write_outputs (varargin(3:end), means, covs, counts);
+    case "scriptvoxels"
+      p = rd (varargin{1}, 3)'; side = str2double (varargin{2});
+      for c = 1:calls
+        tic; [means, covs, counts] = script_voxels (p, side, 6); report (toc);
+      endfor
+      write_outputs (varargin(3:end), means, covs, counts);
+    case "dbscan"
+      p = rd (varargin{1}, 3)';
+      for c = 1:calls
+        tic; idx = densityClusters (p, str2double (varargin{2}), str2double (varargin{3})); report (toc);
+      endfor
+      write_outputs (varargin(4:end), idx);
     case "octgate"
       [p, ids, means, covs, mahal, upper] = gate_inputs (varargin);
       for c = 1:calls
@@ -137,4 +160,23 @@ function [in, inUpper] = vectorised_gate (p, ids, means, covs, mahal, upper)
     inUpper |= passUpper;
     open &= ! passUpper;
   endfor
+endfunction
+
+## The map as a script makes it: each voxel's number by unique rows, then
+## sums and sums of deviations' products by accumarray.
+function [means, covs, counts] = script_voxels (p, side, least)
+  [~, ~, voxel] = unique (floor (p / side), "rows");
+  counts = accumarray (voxel, 1);
+  mu = [accumarray(voxel, p(:, 1)), accumarray(voxel, p(:, 2)), accumarray(voxel, p(:, 3))] ./ counts;
+  d = p - mu(voxel, :);
+  covs = zeros (3, 3, numel (counts));
+  for r = 1:3
+    for c = 1:3
+      covs(r, c, :) = reshape (accumarray (voxel, d(:, r) .* d(:, c)) ./ max (counts - 1, 1), 1, 1, []);
+    endfor
+  endfor
+  keep = counts >= least;
+  means = mu(keep, :);
+  covs = covs(:, :, keep);
+  counts = counts(keep);
 endfunction

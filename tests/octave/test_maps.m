@@ -76,6 +76,10 @@
 %! assert (c1, c, 1e-12);
 %! [~, ~, n20] = voxelGaussians (X, 2, "minpoints", 20);
 %! assert (n20, counts(counts >= 20));
+%! ## Keys too far apart to pack into one number, ordered all the same.
+%! far = [1e15 -1e15 0; 0 0 0.5; -1e15 1e15 0; 0 0 0; 1e15 -1e15 0];
+%! [means, ~, counts] = voxelGaussians (far, 1, "MinPoints", 1);
+%! assert ([means, counts], [-1e15 1e15 0 1; 0 0 0.25 2; 1e15 -1e15 0 2]);
 %! [means, covs, counts] = voxelGaussians (zeros (0, 3), 1);
 %! assert (size (means), [0 3]);
 %! assert (size (covs), [3 3 0]);
