@@ -49,6 +49,29 @@ function varargout = tessary(varargin)
 %     Fewer outputs may be requested; 'kd' clusters only when asked for
 %     LABELS. Results do not depend on the number of threads.
 %
+%   [MEANS, COVS, COUNTS] = tessary ('do', H, 'voxelGaussians', X, VOXELSIZE, MINPOINTS)
+%     X          M x 3 double: one point per row; rows with NaN or Inf are
+%                left out.
+%     VOXELSIZE  double scalar, positive and finite.
+%     MINPOINTS  double scalar, a whole number from 1 to 2^31 - 1.
+%     MEANS      G x 3 double, COVS 9 x G double (each column a 3x3
+%                covariance, column-major, normalised by n - 1, or 1 for
+%                n = 1), COUNTS G x 1 double: the voxels floor(p / VOXELSIZE)
+%                holding at least MINPOINTS points, in ascending order of
+%                their key (x, then y, then z). All three outputs are
+%                required. This is voxelGaussians (help voxelGaussians)
+%                without its checks and defaults.
+%
+%   [IDX, COREPTS] = tessary ('do', H, 'densityClusters', X, EPSILON, MINPTS)
+%     X        M x 3 double: one point per row.
+%     EPSILON  double scalar, positive and finite; MINPTS a whole number
+%              from 1 to 2^31 - 1.
+%     IDX      M x 1 double: DBSCAN in double precision as MATLAB's dbscan
+%              labels it: -1 for noise, clusters 1, 2, ... in the order of
+%              their lowest-numbered core point. COREPTS M x 1 logical.
+%     See densityClusters (help densityClusters).
+%     For both, the object behind H is not read: the all-zero handle works.
+%
 %   OK = tessary ('delete', H)
 %   OK = tessary ('do', H, 'DELETE')
 %     Destroy the object; OK is logical true. Prints "kdTree deleted."
@@ -68,15 +91,20 @@ function varargout = tessary(varargin)
 %                              wrong numbers of arguments
 %   tessary:badHandle          a handle that is not 4 uint8 elements
 %   tessary:deadHandle         a handle that names no live tessary object
-%   tessary:unknownSubcommand  not 'knnsearch', 'kd', 'kd2' or 'DELETE'
+%   tessary:unknownSubcommand  not 'knnsearch', 'kd', 'kd2', 'voxelGaussians',
+%                              'densityClusters' or 'DELETE'
 %   tessary:wrongClass, tessary:complex, tessary:sparse, tessary:notMatrix,
-%   tessary:tooLarge, tessary:rowCount, tessary:notScalar
+%   tessary:tooLarge, tessary:rowCount, tessary:columnCount, tessary:notScalar
 %                              an argument of the wrong class, kind or shape
 %   tessary:notFinite          PTS with NaN or Inf
 %   tessary:outOfRange         K negative, not finite or too large
 %   tessary:tooFewColumns      IDS with fewer columns than POINTS
 %   tessary:columnMismatch     COVS and MEANS with different column counts
 %   tessary:badCandidate       an IDS entry neither 0 nor a Gaussian number
+%   tessary:notPositive        VOXELSIZE or EPSILON not positive and finite
+%   tessary:notCount           MINPOINTS or MINPTS not a whole number >= 1
+%   tessary:keyOutOfRange      X too far out for its voxels (beyond 2^62
+%                              voxels) or for EPSILON (beyond 2^38 EPSILON)
 %   tessary:resultTooLarge, tessary:outOfMemory, tessary:exception
 %                              memory exhausted, or an error raised inside
 %                              a library or the host
@@ -94,7 +122,8 @@ function varargout = tessary(varargin)
 % (https://www.mathworks.com/help/matlab/matlab_prog/function-precedence-order.html).
 % Without one, calling tessary raises tessary:noModule.
 %
-% See also corvane, PointCloudIndex, gaussianGate, gateAndCluster.
+% See also corvane, PointCloudIndex, gaussianGate, gateAndCluster, voxelGaussians,
+% densityClusters.
 error('tessary:noModule', ['tessary: no module file tessary.%s for this platform is on the path; ' ...
       'run build to compile it, or add the folder that holds it'], mexext);
 end
