@@ -14,6 +14,9 @@ function smoke_test ()
   assert (knnsearch (P, P.X(7, :)), 7);
   [in, up, labels] = gateAndCluster (zeros (5, 3), zeros (5, 0), zeros (0, 3), zeros (3, 3, 0), 1, 2);
   assert (labels, ones (5, 1));
+  [means, ~, counts] = voxelGaussians ([0 0 0; 0.5 0.5 0.5; 3 3 3], 1, "MinPoints", 2);
+  assert ([means, counts], [0.25 0.25 0.25 2]);
+  assert (densityClusters ([0 0 0; 0.1 0 0; 5 5 5], 0.5, 2), [1; 1; -1]);
   ## The module file, not its .m stub of the same name, answers the calls.
   assert (regexp (which ("tessary"), ['\.' mexext() '$'], "once") > 0);
   evalc ("c = corvane ('init', zeros (3, 0)); ok = corvane ('delete', c);");

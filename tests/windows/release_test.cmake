@@ -14,8 +14,8 @@ if(NOT count EQUAL 1)
   message(FATAL_ERROR "the archive should hold one folder, not: ${top}")
 endif()
 set(unpacked ${FOLDER}/${top})
-foreach(name tessary${SUFFIX} corvane${SUFFIX} tessary.m corvane.m PointCloudIndex.m gaussianGate.m gateAndCluster.m Contents.m
-       private/pointRows.m README.txt COPYING)
+foreach(name tessary${SUFFIX} corvane${SUFFIX} tessary.m corvane.m PointCloudIndex.m gaussianGate.m gateAndCluster.m
+       voxelGaussians.m densityClusters.m Contents.m private/pointRows.m README.txt COPYING)
   if(NOT EXISTS ${unpacked}/${name})
     message(FATAL_ERROR "the archive holds no ${name}")
   endif()
