@@ -5,8 +5,7 @@ classdef PointCloudIndex < handle
 %     X  M x 3 single or double, one point per row, or a pointCloud
 %        (anything with a Location property of M x 3, or M x N x 3 for an
 %        organised cloud). Points with a NaN or Inf coordinate are left
-%        out of the index, as KDTreeSearcher leaves out rows with NaN and
-%        pointCloud's searches skip invalid points; they keep their row.
+%        out of the index; they keep their row.
 %   P = PointCloudIndex()
 %     An empty index.
 %
@@ -17,19 +16,38 @@ classdef PointCloudIndex < handle
 %     Count  the number of points indexed (the valid ones).
 %
 %   [IDX, D] = knnsearch(P, Y)
-%   [IDX, D] = knnsearch(P, Y, 'K', K)
+%   [IDX, D] = knnsearch(P, Y, 'K', K, 'IncludeTies', TF, 'Distance', 'euclidean')
 %     Y    query points as X: M x 3 single or double, or a pointCloud.
-%     K    positive integer, default 1.
+%     K    positive integer, default 1; k = min(K, Count).
 %     IDX  M x k double: row i holds the row numbers in X of the k points
-%          nearest to query i, nearest first (among equal distances, the
-%          one the tree search meets first comes first).
+%          nearest to query i, nearest first. Among equal (squared)
+%          distances the smaller row of X comes first, and at the k-th
+%          place the smallest rows are kept: what a stable sort of all the
+%          distances gives.
 %     D    M x k double: their Euclidean distances.
-%     As documented for KDTreeSearcher's knnsearch
-%     (https://www.mathworks.com/help/stats/kdtreesearcher.knnsearch.html):
-%     k = min(K, Count), so a K larger than the index gives Count columns;
-%     a query with a NaN coordinate gets IDX 1:k and D NaN, one with an
-%     infinite coordinate (or so far off that its squared distance
-%     overflows) IDX 1:k and D Inf.
+%     With 'IncludeTies' true, IDX and D are M x 1 cell arrays of row
+%     vectors holding every point at most the k-th smallest distance away,
+%     nearest first, ties by row. 'Distance' accepts 'euclidean' only.
+%     The options are those of KDTreeSearcher's knnsearch
+%     (https://www.mathworks.com/help/stats/kdtreesearcher.knnsearch.html)
+%     that apply to its one metric here.
+%     A query with a NaN coordinate gets the rows 1:k and D NaN; one with
+%     an infinite coordinate (or so far off that its squared distance
+%     overflows) the rows 1:k and D Inf.
+%
+%   [IDX, D] = rangesearch(P, Y, R)
+%   [IDX, D] = rangesearch(P, Y, R, 'SortIndices', TF, 'Distance', 'euclidean')
+%     R    finite scalar >= 0.
+%     IDX  M x 1 cell array: IDX{i} is a 1 x n row of the rows of X at a
+%          Euclidean distance of at most R from query i, nearest first and
+%          ties by row; with 'SortIndices' false in the order the search
+%          meets them (the same rows, sooner). A query with a NaN
+%          coordinate, or with no point within R, gets a 1 x 0 row.
+%     D    M x 1 cell array of the matching distances, computed as the
+%          module's knnsearch computes them: sqrt((dx^2 + dy^2) + dz^2).
+%     The arguments are those of KDTreeSearcher's rangesearch
+%     (https://www.mathworks.com/help/stats/kdtreesearcher.rangesearch.html)
+%     that apply to its one metric here.
 %
 %   Saving, loading and parallel workers. The native index lives in the
 %   tessary module of one MATLAB session and is never saved: save keeps X,
@@ -43,14 +61,16 @@ classdef PointCloudIndex < handle
 %
 %   The index is deleted with the last reference to P (clear P).
 %   Argument errors carry the identifiers PointCloudIndex:badX, :badY,
-%   :badK and :badOption; the module's own are tessary's (help tessary).
+%   :badK, :badR and :badOption, and PointCloudIndex:deleted for a search on
+%   an index that delete(P) has deleted; the module's own are tessary's
+%   (help tessary).
 %
 % Example:
 %   P = PointCloudIndex(rand(1000, 3));
 %   [idx, D] = knnsearch(P, rand(5, 3), 'K', 3);
 %   nearest = P.X(idx(:, 1), :);
 %
-% See also gaussianGate, gateAndCluster, tessary.
+% See also gaussianGate, gateAndCluster, voxelGaussians, tessary.
 
   properties (SetAccess = private)
     X = zeros(0, 3);
@@ -88,36 +108,32 @@ classdef PointCloudIndex < handle
     end
 
     function [idx, D] = knnsearch(obj, Y, varargin)
+      requireLive(obj, 'knnsearch');
       Y = pointRows(Y, 'PointCloudIndex', 'Y');
-      k = min(neighbourCount(varargin), obj.Count);
+      [K, includeTies] = searchOptions(varargin, 'knnsearch', {'K', 'IncludeTies'});
+      k = min(K, obj.Count);
       m = size(Y, 1);
       if k == 0 || m == 0
-        idx = zeros(m, k);
-        D = zeros(m, k);
+        [idx, D] = emptyResult(m, k, includeTies);
         return;
       end
-      [numbers, d2] = tessary('do', obj.Handle, 'knnsearch', Y', k);
-      idx = numbers';
-      % Queries the search found nothing for, their distances all NaN or
-      % overflowing: slots fill in order, so theirs is the last one. nnz
-      % looks for them without making a mask in the common case of none.
-      if nnz(numbers) < numel(numbers)
-        lost = idx(:, k) == 0;
-      else
-        lost = false(m, 1);
+      [idx, D] = tessary('do', obj.Handle, 'knnrows', Y, k, obj.Rows, double(includeTies));
+    end
+
+    function [idx, D] = rangesearch(obj, Y, r, varargin)
+      requireLive(obj, 'rangesearch');
+      Y = pointRows(Y, 'PointCloudIndex', 'Y');
+      if nargin < 3 || ~(isnumeric(r) && isscalar(r) && isreal(r) && r >= 0 && isfinite(r))
+        error('PointCloudIndex:badR', 'rangesearch: r must be a finite scalar of at least 0');
       end
-      if ~isempty(obj.Rows)
-        idx(lost, :) = 1;
-        idx = reshape(obj.Rows(idx), m, k);
+      [~, ~, sorted] = searchOptions(varargin, 'rangesearch', {'SortIndices'});
+      m = size(Y, 1);
+      if obj.Count == 0 || m == 0
+        idx = repmat({zeros(1, 0)}, m, 1);
+        D = idx;
+        return;
       end
-      if any(lost)
-        idx(lost, :) = repmat(1:k, nnz(lost), 1);
-      end
-      if nargout > 1
-        D = sqrt(d2');
-        D(lost, :) = Inf;
-        D(lost & any(isnan(Y), 2), :) = NaN;
-      end
+      [idx, D] = tessary('do', obj.Handle, 'rangerows', Y, double(r), obj.Rows, double(sorted));
     end
 
     function s = saveobj(obj)
@@ -144,6 +160,17 @@ classdef PointCloudIndex < handle
 
   end
 
+  methods (Access = private)
+
+    % A deleted index holds no handle, though it still counts its points.
+    function requireLive(obj, caller)
+      if isempty(obj.Handle) && obj.Count > 0
+        error('PointCloudIndex:deleted', '%s: this PointCloudIndex has been deleted', caller);
+      end
+    end
+
+  end
+
   methods (Static)
 
     function obj = loadobj(s)
@@ -154,21 +181,56 @@ classdef PointCloudIndex < handle
 
 end
 
-% The value of the 'K' option, the one name-value pair of MATLAB's
-% knnsearch that applies here; names are matched regardless of case.
-function K = neighbourCount(options)
+% The name-value options of knnsearch and rangesearch, names matched
+% regardless of case: 'K' (default 1), 'IncludeTies' and 'SortIndices'
+% (true or false, logical or 0/1; defaults false and true) where `allowed`
+% names them, and 'Distance', whose one value here is 'euclidean'.
+function [K, includeTies, sorted] = searchOptions(options, caller, allowed)
 K = 1;
+includeTies = false;
+sorted = true;
+names = [allowed, {'Distance'}];
 if mod(numel(options), 2) ~= 0
-  error('PointCloudIndex:badOption', 'knnsearch: options come in name-value pairs');
+  error('PointCloudIndex:badOption', '%s: options come in name-value pairs', caller);
 end
 for i = 1:2:numel(options)
-  if ~ischar(options{i}) || ~strcmpi(options{i}, 'K')
-    error('PointCloudIndex:badOption', 'knnsearch: the only option is ''K'', the number of neighbours');
+  name = options{i};
+  value = options{i + 1};
+  if ~ischar(name) || ~any(strcmpi(name, names))
+    error('PointCloudIndex:badOption', '%s: the options are %s', caller, strjoin(names, ', '));
   end
-  K = options{i + 1};
+  switch lower(name)
+    case 'k'
+      K = value;
+    case 'includeties'
+      includeTies = switchValue(value, caller, 'IncludeTies');
+    case 'sortindices'
+      sorted = switchValue(value, caller, 'SortIndices');
+    case 'distance'
+      if ~(ischar(value) && strcmpi(value, 'euclidean'))
+        error('PointCloudIndex:badOption', '%s: the one Distance supported is euclidean', caller);
+      end
+  end
 end
 if ~(isnumeric(K) && isscalar(K) && isreal(K) && K >= 1 && K == fix(K))
   requireAttributes(K, {'numeric'}, {'scalar', 'integer', 'positive'}, 'PointCloudIndex', 'K');
 end
 K = double(K);
+end
+
+function on = switchValue(value, caller, name)
+if ~((islogical(value) || isnumeric(value)) && isscalar(value) && (value == 0 || value == 1))
+  error('PointCloudIndex:badOption', '%s: %s must be true or false', caller, name);
+end
+on = logical(value);
+end
+
+% Results for no queries or no neighbours, shaped as the search's.
+function [idx, D] = emptyResult(m, k, includeTies)
+idx = zeros(m, k);
+D = zeros(m, k);
+if includeTies
+  idx = repmat({zeros(1, k)}, m, 1);
+  D = idx;
+end
 end

@@ -3,8 +3,10 @@ function [in, inUpper, labels] = gateAndCluster(points, ids, means, covs, mahal,
 %
 %   [IN, INUPPER, LABELS] = gateAndCluster(POINTS, IDS, MEANS, COVS, MAHAL, MAHALUPPER)
 %     POINTS, IDS, MEANS, COVS as for gaussianGate: POINTS N x 3, IDS N x k
-%     (k <= 3, 0 for no candidate), MEANS G x 3, COVS 3 x 3 x G.
-%     MAHAL       the strict threshold; MAHALUPPER the second one.
+%     (k <= 3, 0 for no candidate), MEANS G x 3, COVS in any form of
+%     gmdistribution's Sigma (3 x 3 x G, 3 x 3, 1 x 3 x G or 1 x 3).
+%     MAHAL       the strict threshold; MAHALUPPER the second one: both on
+%                 the Mahalanobis distance, not its square.
 %     IN          N x 1 logical: IN(i) is true when the first candidate of
 %                 point i, in column order, that passes either threshold
 %                 passes MAHAL.

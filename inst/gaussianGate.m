@@ -8,9 +8,12 @@ function in = gaussianGate(points, ids, means, covs, mahal)
 %             POINTS, 'K', 3) gives them. Missing columns and entries of 0
 %             mean "no candidate".
 %     MEANS   G x 3: Gaussian means, one per row.
-%     COVS    3 x 3 x G: their covariances (gmdistribution's Sigma); only
-%             the lower triangle of each is read.
-%     MAHAL   scalar threshold.
+%     COVS    their covariances in any form of gmdistribution's Sigma:
+%             3 x 3 x G, or 3 x 3 shared by all; 1 x 3 x G diagonals, or
+%             1 x 3 shared. Each form gives the results of its 3 x 3 x G
+%             form; only the lower triangle of each covariance is read.
+%     MAHAL   scalar threshold on the Mahalanobis distance itself, not
+%             its square (MATLAB's mahal function returns the square).
 %     IN      N x 1 logical: IN(i) is true when at least one candidate of
 %             point i lies at a Mahalanobis distance below MAHAL.
 %

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cell_order.hpp"
+#include "squared_limit.hpp"
 #include "openmp.hpp"
 
 namespace tessary {
@@ -18,19 +19,9 @@ std::int64_t floorOf(double t) {
     return static_cast<double>(k) > t ? k - 1 : k;
 }
 
-// The largest s with within(s): the rounded square root is monotonic, so
-// s <= that limit is the same test as the rounded distance being at most eps.
-template <typename T, typename Within>
-T squaredLimitOf(T eps, Within within) {
-    T s = eps * eps;
-    while (!within(s)) s = std::nextafter(s, T{0});
-    while (within(std::nextafter(s, std::numeric_limits<T>::infinity())))
-        s = std::nextafter(s, std::numeric_limits<T>::infinity());
-    return s;
-}
-
-const float singleSquaredLimit = squaredLimitOf(static_cast<float>(SinglePrecisionSpace::eps), [](float v) {
-    return static_cast<float>(SinglePrecisionSpace::eps) >= static_cast<float>(std::sqrt(static_cast<double>(v)));
+constexpr float singleEps = static_cast<float>(SinglePrecisionSpace::eps);
+const float singleSquaredLimit = squaredLimitOf(singleEps * singleEps, [](float v) {
+    return singleEps >= static_cast<float>(std::sqrt(static_cast<double>(v)));
 });
 
 // float32 coordinates this large are integers spaced far more than eps
@@ -62,7 +53,7 @@ DoublePrecisionSpace::DoublePrecisionSpace(double eps, std::uint32_t minPts)
     : eps(eps),
       minPts(minPts),
       cellSide(eps / 1.7320508075688772 * 0.999),
-      squaredLimit_(squaredLimitOf(eps, [eps](double v) { return eps >= std::sqrt(v); })) {}
+      squaredLimit_(squaredLimit(eps)) {}
 
 bool DoublePrecisionSpace::fits(double v) const { return std::fabs(v / eps) < doubleKeyLimit; }
 

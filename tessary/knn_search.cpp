@@ -8,6 +8,7 @@
 
 #include "nearest_set.hpp"
 #include "openmp.hpp"
+#include "row_ordered_set.hpp"
 #include "wide_nearest_set.hpp"
 
 namespace tessary {
@@ -214,7 +215,7 @@ void searchColumns(const PointIndex& index, const double* queries, const std::ve
 }  // namespace
 
 void knnSearch(const PointIndex& index, const double* queries, std::int32_t queryCount, std::int32_t k,
-               double* numbers, double* squaredDistances) {
+               double* numbers, double* squaredDistances, Ties ties) {
     // No more than pointCount slots can be filled, and a smaller result set
     // finds the same neighbours: while it is not full nothing is pruned.
     const std::int32_t capacity = std::min(k, index.pointCount());
@@ -230,6 +231,11 @@ void knnSearch(const PointIndex& index, const double* queries, std::int32_t quer
         searchColumns<typename decltype(kind)::Set>(index, queries, order, queryCount, k, capacity, numbers,
                                                     squaredDistances);
     };
+    if (ties == Ties::byNumber) {
+        if (capacity == 1) return search(SetKind<RowOrderedSet<1>>{});
+        if (capacity == 3) return search(SetKind<RowOrderedSet<3>>{});
+        return search(SetKind<RowOrderedSet<0>>{});
+    }
     if (capacity == 1) return search(SetKind<NearestSet<1>>{});
     if (capacity == 2) return search(SetKind<NearestSet<2>>{});
 #if TESSARY_WIDE_SET

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "nearest_set.hpp"
+#include "row_ordered_set.hpp"
+#include "within_set.hpp"
 #include "wide_nearest_set.hpp"
 
 namespace tessary {
@@ -111,6 +113,10 @@ template void PointIndex::findNeighbors(NearestSet<0>&, const double*, Pending*)
 template void PointIndex::findNeighbors(NearestSet<1>&, const double*, Pending*) const;
 template void PointIndex::findNeighbors(NearestSet<2>&, const double*, Pending*) const;
 template void PointIndex::findNeighbors(NearestSet<3>&, const double*, Pending*) const;
+template void PointIndex::findNeighbors(RowOrderedSet<0>&, const double*, Pending*) const;
+template void PointIndex::findNeighbors(RowOrderedSet<1>&, const double*, Pending*) const;
+template void PointIndex::findNeighbors(RowOrderedSet<3>&, const double*, Pending*) const;
+template void PointIndex::findNeighbors(WithinSet&, const double*, Pending*) const;
 #if TESSARY_WIDE_SET
 template void PointIndex::findNeighbors(WideNearestSet&, const double*, Pending*) const;
 #endif

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "arguments.hpp"
 #include "density_clusterer.hpp"
@@ -15,6 +16,8 @@
 #include "mex_host.hpp"
 #include "module.hpp"
 #include "point_index.hpp"
+#include "range_search.hpp"
+#include "squared_limit.hpp"
 #include "voxel_gaussians.hpp"
 #include "worker_threads.hpp"
 
@@ -32,6 +35,8 @@ constexpr const char* knnNames[] = {"cmd", "hnd", "subcmd", "points", "K"};
 constexpr const char* gateNames[] = {"cmd", "hnd", "subcmd", "points", "ids", "means", "covs", "mahal", "mahalUpper"};
 constexpr const char* voxelNames[] = {"cmd", "hnd", "subcmd", "X", "voxelSize", "MinPoints"};
 constexpr const char* densityNames[] = {"cmd", "hnd", "subcmd", "X", "epsilon", "minpts"};
+constexpr const char* rowSearchNames[] = {"cmd", "hnd", "subcmd", "Y", "K", "rows", "IncludeTies"};
+constexpr const char* rangeNames[] = {"cmd", "hnd", "subcmd", "Y", "r", "rows", "SortIndices"};
 
 constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
 
@@ -206,12 +211,111 @@ void runDensityClusters(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArra
     if (nlhs >= 2) plhs[1] = core;
 }
 
+// The rows of the caller's cloud that the index's point numbers name:
+// empty when every row is indexed.
+RowMap readRowMap(const PointIndex& index, const mxArray* array, const char* name) {
+    const MatrixArg rows(array, name);
+    const std::int64_t count = static_cast<std::int64_t>(rows.rows) * rows.cols;
+    if (count != 0 && count != index.pointCount()) raiseError(ErrorCode::lengthMismatch, name, index.pointCount(), static_cast<int>(count));
+    return {count == 0 ? nullptr : rows.data};
+}
+
+bool readSwitch(const mxArray* array, const char* name) { return common::readScalar(array, name) != 0.0; }
+
+// An m x 1 cell of 1 x counts[i] double rows, with their data in `data`.
+mxArray* newRowCells(const std::vector<std::int64_t>& counts, std::vector<double*>& data) {
+    const auto m = static_cast<std::int32_t>(counts.size());
+    mxArray* cells = common::createCellColumn(m);
+    for (std::int32_t i = 0; i < m; ++i) {
+        mxArray* row = common::createCellElement(1, static_cast<std::int32_t>(counts[i]));
+        data[i] = mxGetPr(row);
+        common::setCell(cells, static_cast<std::size_t>(i), row);
+    }
+    return cells;
+}
+
+// [IDX, D] = knnsearch of the users' layer: queries and results as rows,
+// ties by row, distances Euclidean; with IncludeTies, m x 1 cells holding
+// every point at most the k-th distance away.
+void runKnnRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    if (nrhs != 7) raiseError(ErrorCode::inputCount, 7, nrhs);
+    const auto& index = *static_cast<const PointIndex*>(object);
+    const MatrixArg y = readRows(prhs[3], rowSearchNames[3]);
+    const std::int32_t k = std::min(common::readCount(prhs[4], rowSearchNames[4]), index.pointCount());
+    const RowMap map = readRowMap(index, prhs[5], rowSearchNames[5]);
+    const bool includeTies = readSwitch(prhs[6], rowSearchNames[6]);
+    requireAtMostOutputs(2, nlhs);
+    const QueryRows queries{y.data, y.rows};
+    if (!includeTies) {
+        mxArray* rows = newResultMatrix(y.rows, k);
+        mxArray* distances = newResultMatrix(y.rows, k);
+        knnRows(index, queries, k, map, mxGetPr(rows), mxGetPr(distances), nullptr);
+        plhs[0] = rows;
+        if (nlhs >= 2) plhs[1] = distances;
+        return;
+    }
+    // Each query's ties lie within its k-th squared distance; a query with
+    // fewer than k neighbours keeps the rows knnRows gives it.
+    const std::size_t m = static_cast<std::size_t>(y.rows), width = static_cast<std::size_t>(k);
+    std::vector<double> kth(m), lostRows, lostDistances;
+    {
+        std::vector<double> rows(m * width), distances(m * width);
+        knnRows(index, queries, k, map, rows.data(), distances.data(), kth.data());
+        for (std::size_t i = 0; i < m; ++i)
+            if (std::isnan(kth[i])) lostDistances.push_back(distances[i]);
+    }
+    std::vector<std::int64_t> counts(m);
+    rangeCount(index, queries, {kth.data(), 0.0}, counts.data());
+    for (std::size_t i = 0; i < m; ++i)
+        if (std::isnan(kth[i])) counts[i] = k;
+    std::vector<double*> rowData(m), distanceData(m);
+    mxArray* rows = newRowCells(counts, rowData);
+    mxArray* distances = newRowCells(counts, distanceData);
+    rangeCollect(index, queries, {kth.data(), 0.0}, true, map, counts.data(), rowData.data(), distanceData.data());
+    std::size_t lost = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+        if (!std::isnan(kth[i])) continue;
+        for (std::size_t j = 0; j < width; ++j) {
+            rowData[i][j] = static_cast<double>(j + 1);
+            distanceData[i][j] = lostDistances[lost];
+        }
+        ++lost;
+    }
+    plhs[0] = rows;
+    if (nlhs >= 2) plhs[1] = distances;
+}
+
+// [IDX, D] = rangesearch of the users' layer: m x 1 cells of 1 x n rows.
+void runRangeRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    if (nrhs != 7) raiseError(ErrorCode::inputCount, 7, nrhs);
+    const auto& index = *static_cast<const PointIndex*>(object);
+    const MatrixArg y = readRows(prhs[3], rangeNames[3]);
+    const double r = common::readScalar(prhs[4], rangeNames[4]);
+    if (!(r >= 0.0 && r <= std::numeric_limits<double>::max())) raiseError(ErrorCode::notNonNegative, rangeNames[4]);
+    const RowMap map = readRowMap(index, prhs[5], rangeNames[5]);
+    const bool sorted = readSwitch(prhs[6], rangeNames[6]);
+    requireAtMostOutputs(2, nlhs);
+    const QueryRows queries{y.data, y.rows};
+    const SquaredRadii radii{nullptr, squaredLimit(r)};
+    const std::size_t m = static_cast<std::size_t>(y.rows);
+    std::vector<std::int64_t> counts(m);
+    rangeCount(index, queries, radii, counts.data());
+    std::vector<double*> rowData(m), distanceData(m);
+    mxArray* rows = newRowCells(counts, rowData);
+    mxArray* distances = newRowCells(counts, distanceData);
+    rangeCollect(index, queries, radii, sorted, map, counts.data(), rowData.data(), distanceData.data());
+    plhs[0] = rows;
+    if (nlhs >= 2) plhs[1] = distances;
+}
+
 constexpr common::Subcommand subcommands[] = {
     {"knnsearch", runKnnsearch, true},
     {"kd", runKd, false},
     {"kd2", runKd2, false},
     {"voxelGaussians", runVoxelGaussians, false},
     {"densityClusters", runDensityClusters, false},
+    {"knnrows", runKnnRows, true},
+    {"rangerows", runRangeRows, true},
 };
 
 }  // namespace

@@ -34,6 +34,8 @@ constexpr ErrorMessage messages[] = {
     {"notPositive", "Argument %s must be a positive finite number."},
     {"notCount", "Argument %s must be a whole number from 1 to %i."},
     {"keyOutOfRange", "Argument %s divided by %s must lie within %s on every axis."},
+    {"notNonNegative", "Argument %s must be a finite number of at least 0."},
+    {"lengthMismatch", "Argument %s must have 0 or %i elements (not %i)."},
     {"resultTooLarge", "A result of %i x %i elements is too large to allocate."},
     {"outOfMemory", "Out of memory (%s)."},
     {"exception", "%s"},

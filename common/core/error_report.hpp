@@ -34,6 +34,8 @@ enum class ErrorCode {
     notPositive,
     notCount,
     keyOutOfRange,
+    notNonNegative,
+    lengthMismatch,
     resultTooLarge,
     outOfMemory,
     exception,

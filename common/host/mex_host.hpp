@@ -82,4 +82,25 @@ inline mxArray* createOutputMatrix(OutputClass kind, std::int32_t rows, std::int
     return matrix;
 }
 
+// An m x 1 cell array whose cells are set once each with setCell; every
+// host takes over what a cell is given.
+inline mxArray* createCellColumn(std::int32_t rows) {
+    mxArray* cell = mxCreateCellMatrix(static_cast<mwSize>(rows), 1);
+    if (cell == nullptr) raiseError(ErrorCode::resultTooLarge, rows, 1);
+    return cell;
+}
+
+// A double matrix for a cell: made by the interface itself on every host,
+// as each is small and a call per element into the host's language would
+// cost more than the element.
+inline mxArray* createCellElement(std::int32_t rows, std::int32_t cols) {
+    mxArray* matrix = mxCreateDoubleMatrix(static_cast<mwSize>(rows), static_cast<mwSize>(cols), mxREAL);
+    if (matrix == nullptr) raiseError(ErrorCode::resultTooLarge, rows, cols);
+    return matrix;
+}
+
+inline void setCell(mxArray* cell, std::size_t index, mxArray* value) {
+    mxSetCell(cell, static_cast<mwIndex>(index), value);
+}
+
 }  // namespace common

@@ -6,7 +6,8 @@ function [points, ids, means, covs] = gateInputs(component, points, ids, means, 
 %   ids     N x k, k <= 3: Gaussian numbers (rows of means), as knnsearch
 %           over PointCloudIndex(means) returns them; missing columns and
 %           entries of 0 mean "no candidate"
-%   means   G x 3;  covs  3 x 3 x G
+%   means   G x 3;  covs  gmdistribution's Sigma: 3 x 3 x G, 3 x 3 (shared),
+%           1 x 3 x G (diagonal) or 1 x 3 (shared diagonal)
 points = pointRows(points, component, 'points');
 n = size(points, 1);
 means = pointRows(means, component, 'means');
@@ -22,8 +23,21 @@ end
 if ~(isfloat(covs) && isreal(covs) && ~issparse(covs))
   requireAttributes(covs, {'single', 'double'}, {'real', 'nonsparse'}, component, 'covs');
 end
-if ndims(covs) > 3 || size(covs, 1) ~= 3 || size(covs, 2) ~= 3 || size(covs, 3) ~= g
-  error([component ':badCovs'], '%s: covs must be 3 x 3 x %d, one covariance per row of means', component, g);
+covs = double(covs);
+% gmdistribution's forms of Sigma: 3 x 3 x G, or one 3 x 3 for all; a
+% diagonal per Gaussian (1 x 3 x G), or one for all (1 x 3).
+shared = size(covs, 3) == 1 && g ~= 1;
+if ndims(covs) <= 3 && size(covs, 1) == 3 && size(covs, 2) == 3 && (size(covs, 3) == g || shared)
+  covs = reshape(covs, 9, []);
+elseif ndims(covs) <= 3 && size(covs, 1) == 1 && size(covs, 2) == 3 && (size(covs, 3) == g || shared)
+  covs = reshape(covs, 3, []);
+  covs = [covs(1, :); zeros(3, size(covs, 2)); covs(2, :); zeros(3, size(covs, 2)); covs(3, :)];
+else
+  error([component ':badCovs'], ['%s: covs must be 3 x 3 x %d or 3 x 3 (covariances), or 1 x 3 x %d or 1 x 3 ' ...
+                                 '(their diagonals), as gmdistribution''s Sigma'], component, g, g);
+end
+if shared
+  covs = repmat(covs, 1, g);
 end
 points = points';
 ids = double(ids');
@@ -31,5 +45,4 @@ if size(ids, 1) < 3
   ids = [ids; zeros(3 - size(ids, 1), n)];
 end
 means = means';
-covs = reshape(double(covs), 9, g);
 end

@@ -75,6 +75,8 @@ mxArray* mxCreateNumericMatrix_730(mwSize m, mwSize n, mxClassID classid, mxComp
 mxArray* mxCreateDoubleMatrix_730(mwSize m, mwSize n, mxComplexity flag);
 mxArray* mxCreateLogicalMatrix_730(mwSize m, mwSize n);
 mxArray* mxCreateLogicalScalar(mxLogical value);
+mxArray* mxCreateCellMatrix_730(mwSize m, mwSize n);
+void mxSetCell_730(mxArray* cell, mwIndex index, mxArray* value);
 
 /* libmx: memory */
 void* mxMalloc(size_t size);
@@ -95,6 +97,8 @@ int mexAtExit(void (*exitFunction)(void));
 #define mxCreateNumericMatrix mxCreateNumericMatrix_730
 #define mxCreateDoubleMatrix mxCreateDoubleMatrix_730
 #define mxCreateLogicalMatrix mxCreateLogicalMatrix_730
+#define mxCreateCellMatrix mxCreateCellMatrix_730
+#define mxSetCell mxSetCell_730
 
 /* What a module exports. */
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);

@@ -10,6 +10,8 @@
 //   interface did: no destructor of the module runs. mxMalloc never returns
 //   NULL during a call.
 // - An array of no elements has no data block: its data pointer is NULL.
+// - A cell array owns what mxSetCell puts into it, returned or released
+//   with it.
 // - clear runs the module's exit function, then the file may be unloaded;
 //   a locked module is not cleared.
 // - Characters are UTF-16 units; mxGetString writes UTF-8, at most its
@@ -49,8 +51,9 @@ struct mxArray_tag {
     bool sparse;
     std::vector<std::size_t> dims;
     std::size_t bytes;  // of the real part, and of the imaginary part if any
-    void* real;
+    void* real;         // a cell array's: its elements, null where unset
     void* imag;
+    bool inCell = false;
 };
 
 namespace {
@@ -151,6 +154,9 @@ mxArray* newMatrix(mxClassID classId, std::size_t m, std::size_t n, bool complex
 
 void destroy(mxArray* array) {
     host().arrays.erase(array);
+    if (array->classId == mxCELL_CLASS)
+        for (std::size_t k = 0; k < array->bytes / sizeof(mxArray*); ++k)
+            if (mxArray* element = static_cast<mxArray**>(array->real)[k]) destroy(element);
     if (array->real != nullptr) std::memset(array->real, released, array->bytes);
     if (array->imag != nullptr) std::memset(array->imag, released, array->bytes);
     std::free(array->real);
@@ -174,8 +180,9 @@ void endCall(mxArray* plhs[], int slots, bool failed) {
         if (failed) plhs[i] = nullptr;
         if (plhs[i] != nullptr) returned.insert(plhs[i]);
     }
+    // A cell released here takes its elements with it: they are passed by.
     for (mxArray* array : h.callArrays)
-        if (returned.count(array) == 0) destroy(array);
+        if (h.arrays.count(array) != 0 && !array->inCell && returned.count(array) == 0) destroy(array);
     h.callArrays.clear();
     for (auto it = h.blocks.begin(); it != h.blocks.end();) {
         if (it->second.persistent) {
@@ -409,6 +416,19 @@ mxArray* mxCreateLogicalScalar(mxLogical value) {
     mxArray* array = newMatrix(mxLOGICAL_CLASS, 1, 1, false);
     *static_cast<mxLogical*>(array->real) = value;
     return array;
+}
+
+mxArray* mxCreateCellMatrix_730(mwSize m, mwSize n) { return newMatrix(mxCELL_CLASS, m, n, false); }
+
+void mxSetCell_730(mxArray* cell, mwIndex index, mxArray* value) {
+    if (checked(cell, "mxSetCell")->classId != mxCELL_CLASS || index >= cell->bytes / sizeof(mxArray*)) {
+        fault("mxSetCell of an element beyond a cell array's");
+        return;
+    }
+    mxArray*& slot = static_cast<mxArray**>(cell->real)[index];
+    if (slot != nullptr) destroy(slot);
+    slot = value;
+    if (value != nullptr) const_cast<mxArray*>(checked(value, "mxSetCell"))->inCell = true;
 }
 
 void* mxMalloc(size_t size) {
