@@ -1,6 +1,7 @@
 #include "knn_search.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <limits>
 #include <utility>
@@ -102,7 +103,8 @@ void sortByKey(std::vector<std::uint64_t>& items, std::vector<std::uint64_t>& sp
 // number (see queryOf), the high ones its key. Empty when the queries come
 // in such an order already (a scan in the order the sensor took it):
 // consecutive ones mostly share a coarse cell.
-std::vector<std::uint64_t> curveOrder(const PointIndex& index, const double* queries, std::int32_t count) {
+template <class IO>
+std::vector<std::uint64_t> curveOrder(const PointIndex& index, const IO& io, std::int32_t count) {
     const Curve curve(index);
     // Judged on pairs of neighbours spread over the whole set first.
     constexpr std::int32_t samples = 1024;
@@ -110,14 +112,17 @@ std::vector<std::uint64_t> curveOrder(const PointIndex& index, const double* que
     const std::int32_t stride = (count - 1) / samples;
     std::int32_t cellChanges = 0;
     for (std::int32_t k = 0; k < samples; ++k) {
-        const double* q = queries + 3 * static_cast<std::size_t>(k) * static_cast<std::size_t>(stride);
-        cellChanges += (curve.key(q) >> coarseShift) != (curve.key(q + 3) >> coarseShift);
+        const std::size_t at = static_cast<std::size_t>(k) * static_cast<std::size_t>(stride);
+        double a[3], b[3];
+        cellChanges += (curve.key(io.query(at, a)) >> coarseShift) != (curve.key(io.query(at + 1, b)) >> coarseShift);
     }
     if (cellChanges < samples / coherentRun) return {};
     std::vector<std::uint64_t> items(static_cast<std::size_t>(count)), spare(static_cast<std::size_t>(count));
 #pragma omp parallel for schedule(static)
-    for (std::int32_t i = 0; i < count; ++i)
-        items[i] = std::uint64_t{curve.key(queries + 3 * static_cast<std::size_t>(i))} << 32 | std::uint32_t(i);
+    for (std::int32_t i = 0; i < count; ++i) {
+        double q[3];
+        items[i] = std::uint64_t{curve.key(io.query(static_cast<std::size_t>(i), q))} << 32 | std::uint32_t(i);
+    }
     sortByKey(items, spare);
     return items;
 }
@@ -139,29 +144,39 @@ void searchOne(const PointIndex& index, const double* query, std::int32_t k, std
     }
 }
 
-// Queries in their own order, each straight into its output column.
-template <class Set>
-void searchInPlace(const PointIndex& index, const double* queries, std::int32_t queryCount, std::int32_t k,
-                   std::int32_t capacity, double* numbers, double* squaredDistances) {
-    const std::size_t depth = index.searchDepth();
+// Queries in their own order: each into its output column where the
+// layout has one, else through scratch of the thread's own.
+template <class Set, class IO>
+void searchInPlace(const PointIndex& index, const IO& io, std::int32_t queryCount, std::int32_t k,
+                   std::int32_t capacity) {
+    const std::size_t depth = index.searchDepth(), width = static_cast<std::size_t>(k);
     std::vector<PointIndex::Pending> stacks(depth * static_cast<std::size_t>(maxThreads()));
+    std::vector<double> scratch(IO::inPlace ? 0 : 2 * width * static_cast<std::size_t>(maxThreads()));
     // Some stretches cost many times more than others (queries far from the
     // points): handed out in runs, so that no thread idles.
 #pragma omp parallel for schedule(dynamic, 1024)
     for (std::int32_t i = 0; i < queryCount; ++i) {
-        const std::size_t column = static_cast<std::size_t>(i) * static_cast<std::size_t>(k);
-        searchOne<Set>(index, queries + 3 * static_cast<std::size_t>(i), k, capacity, numbers + column,
-                       squaredDistances + column, stacks.data() + depth * static_cast<std::size_t>(threadNumber()));
+        const auto thread = static_cast<std::size_t>(threadNumber());
+        PointIndex::Pending* stack = stacks.data() + depth * thread;
+        double buffer[3];
+        const double* q = io.query(static_cast<std::size_t>(i), buffer);
+        if constexpr (IO::inPlace) {
+            searchOne<Set>(index, q, k, capacity, io.numbersOf(i), io.squaredOf(i), stack);
+        } else {
+            double* numbers = scratch.data() + 2 * width * thread;
+            searchOne<Set>(index, q, k, capacity, numbers, numbers + width, stack);
+            io.store(static_cast<std::size_t>(i), q, numbers, numbers + width);
+        }
     }
 }
 
 // Queries along the curve, a run at a time: the run's queries are gathered
 // into a scratch block, searched one after the other into scratch columns,
-// and their results scattered to the output columns afterwards, so that the
+// and their results scattered to the outputs afterwards, so that the
 // searches read and write consecutive memory.
-template <class Set>
-void searchAlong(const PointIndex& index, const double* queries, const std::vector<std::uint64_t>& order,
-                 std::int32_t k, std::int32_t capacity, double* numbers, double* squaredDistances) {
+template <class Set, class IO>
+void searchAlong(const PointIndex& index, const IO& io, const std::vector<std::uint64_t>& order, std::int32_t k,
+                 std::int32_t capacity) {
     const auto queryCount = static_cast<std::int32_t>(order.size());
     const auto width = static_cast<std::size_t>(k);
     // A run holds about as many results as fit in a core's cache.
@@ -180,19 +195,17 @@ void searchAlong(const PointIndex& index, const double* queries, const std::vect
         double* runDistances = runNumbers + width * static_cast<std::size_t>(run);
         const std::int32_t first = r * run, count = std::min(run, queryCount - first);
         for (std::int32_t t = 0; t < count; ++t) {
-            const double* q = queries + 3 * queryOf(order[first + t]);
-            gathered[3 * t] = q[0];
-            gathered[3 * t + 1] = q[1];
-            gathered[3 * t + 2] = q[2];
+            double* q = gathered + 3 * t;
+            const double* from = io.query(queryOf(order[first + t]), q);
+            q[0] = from[0];
+            q[1] = from[1];
+            q[2] = from[2];
         }
         for (std::int32_t t = 0; t < count; ++t)
             searchOne<Set>(index, gathered + 3 * t, k, capacity, runNumbers + width * t, runDistances + width * t,
                            stacks.data() + depth * thread);
-        for (std::int32_t t = 0; t < count; ++t) {
-            const std::size_t column = queryOf(order[first + t]) * width;
-            std::copy(runNumbers + width * t, runNumbers + width * (t + 1), numbers + column);
-            std::copy(runDistances + width * t, runDistances + width * (t + 1), squaredDistances + column);
-        }
+        for (std::int32_t t = 0; t < count; ++t)
+            io.store(queryOf(order[first + t]), gathered + 3 * t, runNumbers + width * t, runDistances + width * t);
     }
 }
 
@@ -202,34 +215,72 @@ struct SetKind {
     using Set = T;
 };
 
-template <class Set>
-void searchColumns(const PointIndex& index, const double* queries, const std::vector<std::uint64_t>& order,
-                   std::int32_t queryCount, std::int32_t k, std::int32_t capacity, double* numbers,
-                   double* squaredDistances) {
+// The command's layout: queries 3 x m, results k x m.
+struct Columns {
+    static constexpr bool inPlace = true;
+    const double* queries;
+    double* numbers;
+    double* squared;
+    std::size_t k;
+
+    const double* query(std::size_t i, double*) const { return queries + 3 * i; }
+    double* numbersOf(std::int32_t i) const { return numbers + k * static_cast<std::size_t>(i); }
+    double* squaredOf(std::int32_t i) const { return squared + k * static_cast<std::size_t>(i); }
+    void store(std::size_t i, const double*, const double* n, const double* d2) const {
+        std::copy(n, n + k, numbers + k * i);
+        std::copy(d2, d2 + k, squared + k * i);
+    }
+};
+
+// The users' layer's: queries and results as rows, rows of the cloud for
+// point numbers, Euclidean distances, and the rule for lost queries.
+struct Rows {
+    static constexpr bool inPlace = false;
+    QueryRows queries;
+    RowMap map;
+    double* rows;
+    double* distances;
+    double* kthSquared;
+    std::size_t k;
+
+    const double* query(std::size_t i, double* buffer) const {
+        queries.load(static_cast<std::int32_t>(i), buffer);
+        return buffer;
+    }
+
+    void store(std::size_t i, const double* q, const double* n, const double* d2) const {
+        const std::size_t m = static_cast<std::size_t>(queries.count);
+        const bool lost = n[k - 1] == 0.0;
+        const double missing = std::isnan(q[0]) || std::isnan(q[1]) || std::isnan(q[2])
+                                   ? std::numeric_limits<double>::quiet_NaN()
+                                   : std::numeric_limits<double>::infinity();
+        for (std::size_t j = 0; j < k; ++j) {
+            rows[i + j * m] = lost ? static_cast<double>(j + 1) : map.of(n[j]);
+            distances[i + j * m] = lost ? missing : std::sqrt(d2[j]);
+        }
+        if (kthSquared != nullptr) kthSquared[i] = lost ? std::numeric_limits<double>::quiet_NaN() : d2[k - 1];
+    }
+};
+
+template <class Set, class IO>
+void searchAll(const PointIndex& index, const IO& io, const std::vector<std::uint64_t>& order,
+               std::int32_t queryCount, std::int32_t k, std::int32_t capacity) {
     if (order.empty())
-        searchInPlace<Set>(index, queries, queryCount, k, capacity, numbers, squaredDistances);
+        searchInPlace<Set>(index, io, queryCount, k, capacity);
     else
-        searchAlong<Set>(index, queries, order, k, capacity, numbers, squaredDistances);
+        searchAlong<Set>(index, io, order, k, capacity);
 }
 
-}  // namespace
-
-void knnSearch(const PointIndex& index, const double* queries, std::int32_t queryCount, std::int32_t k,
-               double* numbers, double* squaredDistances, Ties ties) {
-    // No more than pointCount slots can be filled, and a smaller result set
-    // finds the same neighbours: while it is not full nothing is pruned.
-    const std::int32_t capacity = std::min(k, index.pointCount());
-    if (capacity == 0) {
-        std::fill(numbers, numbers + static_cast<std::size_t>(k) * queryCount, 0.0);
-        std::fill(squaredDistances, squaredDistances + static_cast<std::size_t>(k) * queryCount, unfilled);
-        return;
-    }
+// The search of every query with the result set that fits k, the index
+// and the tie rule.
+template <class IO>
+void searchWith(const PointIndex& index, const IO& io, std::int32_t queryCount, std::int32_t k, std::int32_t capacity,
+                Ties ties) {
     // Empty: the queries in their own order.
     const std::vector<std::uint64_t> order =
-        queryCount >= orderFrom ? curveOrder(index, queries, queryCount) : std::vector<std::uint64_t>();
+        queryCount >= orderFrom ? curveOrder(index, io, queryCount) : std::vector<std::uint64_t>();
     const auto search = [&](auto kind) {
-        searchColumns<typename decltype(kind)::Set>(index, queries, order, queryCount, k, capacity, numbers,
-                                                    squaredDistances);
+        searchAll<typename decltype(kind)::Set>(index, io, order, queryCount, k, capacity);
     };
     if (ties == Ties::byNumber) {
         if (capacity == 1) return search(SetKind<RowOrderedSet<1>>{});
@@ -247,6 +298,29 @@ void knnSearch(const PointIndex& index, const double* queries, std::int32_t quer
 #endif
     if (capacity == 3) return search(SetKind<NearestSet<3>>{});
     search(SetKind<NearestSet<0>>{});
+}
+
+}  // namespace
+
+void knnSearch(const PointIndex& index, const double* queries, std::int32_t queryCount, std::int32_t k,
+               double* numbers, double* squaredDistances, Ties ties) {
+    // No more than pointCount slots can be filled, and a smaller result set
+    // finds the same neighbours: while it is not full nothing is pruned.
+    const std::int32_t capacity = std::min(k, index.pointCount());
+    if (capacity == 0) {
+        std::fill(numbers, numbers + static_cast<std::size_t>(k) * queryCount, 0.0);
+        std::fill(squaredDistances, squaredDistances + static_cast<std::size_t>(k) * queryCount, unfilled);
+        return;
+    }
+    searchWith(index, Columns{queries, numbers, squaredDistances, static_cast<std::size_t>(k)}, queryCount, k, capacity,
+               ties);
+}
+
+void knnRows(const PointIndex& index, const QueryRows& queries, std::int32_t k, const RowMap& map, double* rows,
+             double* distances, double* kthSquared) {
+    if (k == 0 || queries.count == 0) return;
+    searchWith(index, Rows{queries, map, rows, distances, kthSquared, static_cast<std::size_t>(k)}, queries.count, k,
+               k, Ties::byNumber);
 }
 
 }  // namespace tessary

@@ -6,9 +6,7 @@
 #include <utility>
 
 #include "c_heap_allocator.hpp"
-#include "knn_search.hpp"
 #include "openmp.hpp"
-#include "row_ordered_set.hpp"
 #include "within_set.hpp"
 
 namespace tessary {
@@ -69,37 +67,6 @@ void rangeCollect(const PointIndex& index, const QueryRows& queries, const Squar
                 rows[i][j] = map.of(rows[i][j]);
             }
         }
-    }
-}
-
-void knnRows(const PointIndex& index, const QueryRows& queries, std::int32_t k, const RowMap& map, double* rows,
-             double* distances, double* kthSquared) {
-    const std::size_t m = static_cast<std::size_t>(queries.count), width = static_cast<std::size_t>(k);
-    if (k == 0 || m == 0) return;
-    // The search takes and gives columns; the rows are turned around here,
-    // on every core, rather than by the caller.
-    std::vector<double> columns(3 * m), numbers(width * m), squared(width * m);
-    double* q = columns.data();
-#pragma omp parallel for schedule(static)
-    for (std::int32_t i = 0; i < queries.count; ++i) queries.load(i, q + 3 * static_cast<std::size_t>(i));
-    knnSearch(index, columns.data(), queries.count, k, numbers.data(), squared.data(), Ties::byNumber);
-    const double* n = numbers.data();
-    const double* d2 = squared.data();
-#pragma omp parallel for schedule(static)
-    for (std::int32_t i = 0; i < queries.count; ++i) {
-        const std::size_t column = width * static_cast<std::size_t>(i);
-        const bool lost = n[column + width - 1] == 0.0;
-        const double* p = q + 3 * static_cast<std::size_t>(i);
-        const double missing = std::isnan(p[0]) || std::isnan(p[1]) || std::isnan(p[2])
-                                   ? std::numeric_limits<double>::quiet_NaN()
-                                   : std::numeric_limits<double>::infinity();
-        for (std::size_t j = 0; j < width; ++j) {
-            const std::size_t out = static_cast<std::size_t>(i) + j * m;
-            rows[out] = lost ? static_cast<double>(j + 1) : map.of(n[column + j]);
-            distances[out] = lost ? missing : std::sqrt(d2[column + j]);
-        }
-        if (kthSquared != nullptr)
-            kthSquared[i] = lost ? std::numeric_limits<double>::quiet_NaN() : d2[column + width - 1];
     }
 }
 

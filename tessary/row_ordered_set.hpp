@@ -6,8 +6,8 @@
 // which enter when their number is smaller.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace tessary {
@@ -39,12 +39,23 @@ public:
         distances_[i] = distance;
         numbers_[i] = number;
         if (count_ < capacity_) ++count_;
-        if (count_ == capacity_) worst_ = std::nextafter(distances_[capacity_ - 1], std::numeric_limits<double>::infinity());
+        if (count_ == capacity_) worst_ = above(distances_[capacity_ - 1]);
     }
 
     void finish() const {}
 
 private:
+    // The next double up from a squared distance (never negative nor NaN
+    // here), without the library call.
+    static double above(double d) {
+        if (!(d < std::numeric_limits<double>::infinity())) return d;
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        ++bits;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+
     double* distances_;
     double* numbers_;
     std::int32_t capacity_;
