@@ -92,6 +92,12 @@ def main():
     elif mode == "dbscan":
         from sklearn.cluster import DBSCAN
         call = lambda: DBSCAN(eps=0.75, min_samples=5, n_jobs=-1).fit(points)
+    elif mode == "range":
+        from scipy.spatial import cKDTree
+        queries = read(sys.argv[3], 3)
+        r = float(sys.argv[4])
+        tree = cKDTree(points)
+        call = lambda: tree.query_ball_point(queries, r, workers=2, return_sorted=True)
     elif mode == "voxels":
         side = float(sys.argv[3])
         call = lambda: voxels(points, side, 6)
@@ -107,6 +113,9 @@ def main():
     if mode == "dbscan" and len(sys.argv) >= 4:
         labels = result.labels_
         np.where(labels >= 0, labels + 1, -1).astype("<f8").tofile(sys.argv[3])
+    if mode == "range" and len(sys.argv) >= 7:
+        np.array([len(v) for v in result], dtype="<f8").tofile(sys.argv[5])
+        np.concatenate([np.asarray(v, dtype="<f8") + 1 for v in result]).tofile(sys.argv[6])
     if mode == "voxels" and len(sys.argv) >= 7:
         for array, path in zip(result, sys.argv[4:7]):
             np.ascontiguousarray(array).astype("<f8").tofile(path)

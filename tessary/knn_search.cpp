@@ -151,7 +151,9 @@ void searchInPlace(const PointIndex& index, const IO& io, std::int32_t queryCoun
                    std::int32_t capacity) {
     const std::size_t depth = index.searchDepth(), width = static_cast<std::size_t>(k);
     std::vector<PointIndex::Pending> stacks(depth * static_cast<std::size_t>(maxThreads()));
-    std::vector<double> scratch(IO::inPlace ? 0 : 2 * width * static_cast<std::size_t>(maxThreads()));
+    // Each thread's scratch on cache lines of its own: 8 doubles apart at least.
+    const std::size_t spacing = (2 * width + 7) / 8 * 8 + 8;
+    std::vector<double> scratch(IO::inPlace ? 0 : spacing * static_cast<std::size_t>(maxThreads()));
     // Some stretches cost many times more than others (queries far from the
     // points): handed out in runs, so that no thread idles.
 #pragma omp parallel for schedule(dynamic, 1024)
@@ -163,7 +165,7 @@ void searchInPlace(const PointIndex& index, const IO& io, std::int32_t queryCoun
         if constexpr (IO::inPlace) {
             searchOne<Set>(index, q, k, capacity, io.numbersOf(i), io.squaredOf(i), stack);
         } else {
-            double* numbers = scratch.data() + 2 * width * thread;
+            double* numbers = scratch.data() + spacing * thread;
             searchOne<Set>(index, q, k, capacity, numbers, numbers + width, stack);
             io.store(static_cast<std::size_t>(i), q, numbers, numbers + width);
         }

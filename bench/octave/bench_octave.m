@@ -19,6 +19,10 @@
 ##   scriptvoxels <points> <size> [means.out covs.out counts.out]
 ##                                           the same map in script: unique rows, accumarray
 ##   dbscan <points> <epsilon> <minpts> [idx.out]   densityClusters, on rows
+##   layerknn <pts> <queries> <K>            knnsearch of a PointCloudIndex, on rows
+##   range <pts> <queries> <r> [counts.out rows.out]
+##                                           rangesearch of a PointCloudIndex, sorted, with
+##                                           distances; writes each query's count and rows
 function bench_octave (mode, varargin)
   rd = @(f, rows) read_cloud (f, rows);
   calls = str2double (getenv ("BENCH_CALLS"));
@@ -99,6 +103,17 @@ function bench_octave (mode, varargin)
         tic; idx = densityClusters (p, str2double (varargin{2}), str2double (varargin{3})); report (toc);
       endfor
       write_outputs (varargin(4:end), idx);
+    case "layerknn"
+      P = PointCloudIndex (rd (varargin{1}, 3)'); q = rd (varargin{2}, 3)'; K = str2double (varargin{3});
+      for c = 1:calls
+        tic; [idx, D] = knnsearch (P, q, "K", K); report (toc);
+      endfor
+    case "range"
+      P = PointCloudIndex (rd (varargin{1}, 3)'); q = rd (varargin{2}, 3)'; r = str2double (varargin{3});
+      for c = 1:calls
+        tic; [idx, D] = rangesearch (P, q, r); report (toc);
+      endfor
+      write_outputs (varargin(4:end), cellfun (@numel, idx), [idx{:}]);
     case "octgate"
       [p, ids, means, covs, mahal, upper] = gate_inputs (varargin);
       for c = 1:calls
