@@ -20,8 +20,8 @@ function [in, inUpper, labels] = gateAndCluster(points, ids, means, covs, mahal,
 %   The distance is that of gaussianGate. Unlike gaussianGate, a candidate
 %   that passes only MAHALUPPER decides the point (IN false, INUPPER true)
 %   even when a later candidate would pass MAHAL. The clusters are found
-%   only when LABELS is asked for. This is tessary's 'kd' (help tessary) in
-%   MATLAB's orientation.
+%   only when LABELS is asked for. This is tessary's 'kd' (help tessary) on
+%   rows.
 %
 %   Errors carry the identifiers gateAndCluster:badPoints, :badIds,
 %   :badMeans, :badCovs, :badMahal and :badMahalUpper.
@@ -37,14 +37,12 @@ function [in, inUpper, labels] = gateAndCluster(points, ids, means, covs, mahal,
 requireScalar(mahal, 'gateAndCluster', 'mahal');
 requireScalar(mahalUpper, 'gateAndCluster', 'mahalUpper');
 out = cell(1, max(nargout, 1));
-[out{:}] = callGate('gateAndCluster', 'kd', points, ids, means, covs, double(mahal), double(mahalUpper));
-in = out{1}';
+[out{:}] = callGate('gateAndCluster', 'kdrows', points, ids, means, covs, double(mahal), double(mahalUpper));
+in = out{1};
 if nargout > 1
-  inUpper = out{2}';
+  inUpper = out{2};
 end
 if nargout > 2
-  % tessary numbers noise -2 and clusters from 0, for the rejected points alone.
-  labels = zeros(size(in));
-  labels(~in) = out{3} + 1;
+  labels = out{3};
 end
 end

@@ -21,7 +21,7 @@ function in = gaussianGate(points, ids, means, covs, mahal)
 %   eigenvalues below 1e-6 of the largest are raised to that floor;
 %   comparisons are strict (a distance equal to MAHAL, or NaN, fails). The
 %   points are gated on every core; the result does not depend on how many.
-%   This is tessary's 'kd2' (help tessary) in MATLAB's orientation.
+%   This is tessary's 'kd2' (help tessary) on rows.
 %
 %   Errors carry the identifiers gaussianGate:badPoints, :badIds, :badMeans,
 %   :badCovs and :badMahal.
@@ -34,5 +34,5 @@ function in = gaussianGate(points, ids, means, covs, mahal)
 % See also gateAndCluster, PointCloudIndex, tessary.
 [points, ids, means, covs] = gateInputs('gaussianGate', points, ids, means, covs);
 requireScalar(mahal, 'gaussianGate', 'mahal');
-in = callGate('gaussianGate', 'kd2', points, ids, means, covs, double(mahal))';
+in = callGate('gaussianGate', 'kd2rows', points, ids, means, covs, double(mahal));
 end

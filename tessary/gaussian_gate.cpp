@@ -15,6 +15,26 @@ std::size_t at(std::int32_t column, int row) {
     return static_cast<std::size_t>(column) * candidatesPerPoint + static_cast<std::size_t>(row);
 }
 
+// The entry of ids for point i's candidate `row`, in either layout.
+double entry(const GateQuery& query, std::int32_t i, int row) {
+    if (!query.layout.rows) return query.ids[at(i, row)];
+    return row < query.layout.candidates
+               ? query.ids[static_cast<std::size_t>(i) + static_cast<std::size_t>(row) * query.pointCount]
+               : 0.0;
+}
+
+// Coordinate d of item i of an array of `count` items, in either layout.
+double coordinate(const double* data, bool rows, std::int32_t count, std::size_t i, int d) {
+    return rows ? data[i + static_cast<std::size_t>(d) * static_cast<std::size_t>(count)] : data[3 * i + d];
+}
+
+Vector3 vectorAt(const double* data, bool rows, std::int32_t count, std::size_t i) {
+    if (!rows) return vectorFrom(data + 3 * i);
+    const double xyz[3] = {coordinate(data, true, count, i, 0), coordinate(data, true, count, i, 1),
+                           coordinate(data, true, count, i, 2)};
+    return vectorFrom(xyz);
+}
+
 // Candidates are scattered over the whole set: fetch those of a point a few
 // steps ahead while this one is worked on.
 constexpr std::int32_t prefetchDistance = 8;
@@ -24,7 +44,7 @@ void prefetchAhead(const GateQuery& query, const CandidateReader& reader, const 
     if (ahead >= query.pointCount) return;
     for (int row = 0; row < candidatesPerPoint; ++row) {
         std::int32_t g;
-        if (reader.gaussian(query.ids[at(ahead, row)], g) && g >= 0) cache.prefetch(g);
+        if (reader.gaussian(entry(query, ahead, row), g) && g >= 0) cache.prefetch(g);
     }
 }
 
@@ -35,7 +55,7 @@ constexpr std::int64_t noneInvalid = std::numeric_limits<std::int64_t>::max();
 bool readCandidates(const GateQuery& query, const CandidateReader& reader, std::int32_t i, std::int32_t* g,
                     std::int64_t& bad) {
     for (int row = 0; row < candidatesPerPoint; ++row) {
-        if (!reader.valid(query.ids[at(i, row)], g[row])) {
+        if (!reader.valid(entry(query, i, row), g[row])) {
             bad = static_cast<std::int64_t>(at(i, row));
             return false;
         }
@@ -50,7 +70,7 @@ template <typename Decide>
 void tryCandidates(const GateQuery& query, const CandidateReader& reader, const GaussianCache& cache, std::int32_t i,
                    const std::int32_t* g, Decide decide) {
     prefetchAhead(query, reader, cache, i);
-    const Vector3 p = vectorFrom(query.points + 3 * static_cast<std::size_t>(i));
+    const Vector3 p = vectorAt(query.points, query.layout.rows, query.pointCount, static_cast<std::size_t>(i));
     for (int row = 0; row < candidatesPerPoint; ++row) {
         const float q = g[row] < 0 ? std::numeric_limits<float>::quiet_NaN()
                                    : quadraticForm(p, cache.mean(g[row]), cache.inverse(g[row]));
@@ -118,7 +138,9 @@ GaussianCache::GaussianCache(const GateQuery& query) : entries_(static_cast<std:
 #pragma omp for schedule(static)
         for (std::int64_t k = 0; k < entries; ++k) {
             std::int32_t g;
-            if (reader.gaussian(query.ids[k], g) && g >= 0) mine[g] = 1;
+            const double e = entry(query, static_cast<std::int32_t>(k / candidatesPerPoint),
+                                   static_cast<int>(k % candidatesPerPoint));
+            if (reader.gaussian(e, g) && g >= 0) mine[g] = 1;
         }
     }
     const GaussianSet& set = query.gaussians;
@@ -129,7 +151,7 @@ GaussianCache::GaussianCache(const GateQuery& query) : entries_(static_cast<std:
             used = marks[static_cast<std::size_t>(count) * static_cast<std::size_t>(t) + static_cast<std::size_t>(g)];
         if (!used) continue;
         entries_[g].inverse = regularizedInverse(covarianceFrom(set.covariances + 9 * static_cast<std::size_t>(g)));
-        entries_[g].mean = vectorFrom(set.means + 3 * static_cast<std::size_t>(g));
+        entries_[g].mean = vectorAt(set.means, query.layout.rows, set.count, static_cast<std::size_t>(g));
     }
 }
 
@@ -159,15 +181,18 @@ std::int64_t gateTwoLevel(const GateQuery& query, const GaussianCache& cache, do
     });
 }
 
-std::vector<ClusterPoint> rejectedPoints(const double* points, std::int32_t pointCount, const std::uint8_t* in) {
+std::vector<ClusterPoint> rejectedPoints(const double* points, std::int32_t pointCount, const std::uint8_t* in,
+                                         bool rows) {
     std::size_t rejected = 0;
     for (std::int32_t i = 0; i < pointCount; ++i) rejected += in[i] == 0;
     std::vector<ClusterPoint> list;
     list.reserve(rejected);
     for (std::int32_t i = 0; i < pointCount; ++i) {
         if (in[i] != 0) continue;
-        const double* p = points + 3 * static_cast<std::size_t>(i);
-        list.push_back({static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]), 0, UNCLASSIFIED});
+        const auto at = static_cast<std::size_t>(i);
+        list.push_back({static_cast<float>(coordinate(points, rows, pointCount, at, 0)),
+                        static_cast<float>(coordinate(points, rows, pointCount, at, 1)),
+                        static_cast<float>(coordinate(points, rows, pointCount, at, 2)), 0, UNCLASSIFIED});
     }
     return list;
 }

@@ -12,9 +12,17 @@
 namespace tessary {
 
 struct GaussianSet {
-    const double* means;        // 3 x count
+    const double* means;        // 3 x count (count x 3 in rows)
     const double* covariances;  // 9 x count
     std::int32_t count;
+};
+
+// How the arrays are laid out: the command's columns, or the users'
+// layer's rows, where points are pointCount x 3, means count x 3 and ids
+// pointCount x candidates (candidates <= 3; the rows beyond are "none").
+struct GateLayout {
+    bool rows = false;
+    int candidates = 3;
 };
 
 struct GateQuery {
@@ -22,6 +30,7 @@ struct GateQuery {
     const double* ids;     // 3 x (at least pointCount): 1-based Gaussian numbers, 0 for none
     std::int32_t pointCount;
     GaussianSet gaussians;
+    GateLayout layout = {};
 };
 
 constexpr int candidatesPerPoint = 3;
@@ -101,7 +110,9 @@ std::int64_t gateStrict(const GateQuery& query, const GaussianCache& cache, doub
 std::int64_t gateTwoLevel(const GateQuery& query, const GaussianCache& cache, double mahal, double mahalUpper,
                           std::uint8_t* in, std::uint8_t* inUpper);
 
-// One record per point whose in is 0, in increasing column order.
-std::vector<ClusterPoint> rejectedPoints(const double* points, std::int32_t pointCount, const std::uint8_t* in);
+// One record per point whose in is 0, in increasing column order (row
+// order where `rows`: points pointCount x 3).
+std::vector<ClusterPoint> rejectedPoints(const double* points, std::int32_t pointCount, const std::uint8_t* in,
+                                         bool rows = false);
 
 }  // namespace tessary

@@ -36,6 +36,7 @@ constexpr const char* gateNames[] = {"cmd", "hnd", "subcmd", "points", "ids", "m
 constexpr const char* voxelNames[] = {"cmd", "hnd", "subcmd", "X", "voxelSize", "MinPoints"};
 constexpr const char* densityNames[] = {"cmd", "hnd", "subcmd", "X", "epsilon", "minpts"};
 constexpr const char* rowSearchNames[] = {"cmd", "hnd", "subcmd", "Y", "K", "rows", "IncludeTies"};
+constexpr const char* gateRowNames[] = {"cmd", "hnd", "subcmd", "points", "ids", "means", "covs", "mahal", "mahalUpper"};
 constexpr const char* rangeNames[] = {"cmd", "hnd", "subcmd", "Y", "r", "rows", "SortIndices"};
 
 constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
@@ -308,6 +309,72 @@ void runRangeRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArr
     if (nlhs >= 2) plhs[1] = distances;
 }
 
+// The gate's inputs as the users' layer holds them, checked in argument
+// order: points N x 3, ids N x k (k <= 3), means G x 3, covs 9 x G.
+GateArguments readGateRows(bool withUpper, int nlhs, int nrhs, const mxArray* prhs[]) {
+    const int required = withUpper ? 9 : 8;
+    if (nrhs != required) raiseError(ErrorCode::inputCount, required, nrhs);
+    const MatrixArg points = readRows(prhs[3], gateRowNames[3]);
+    const MatrixArg ids(prhs[4], gateRowNames[4]);
+    ids.requireRows(points.rows);
+    if (ids.cols > candidatesPerPoint) raiseError(ErrorCode::tooManyColumns, ids.name, candidatesPerPoint, ids.cols);
+    const MatrixArg means = readRows(prhs[5], gateRowNames[5]);
+    const MatrixArg covs(prhs[6], gateRowNames[6]);
+    covs.requireRows(9);
+    if (covs.cols != means.rows) raiseError(ErrorCode::columnMismatch, covs.name, means.name, means.rows, covs.cols);
+    GateArguments a{{points.data, ids.data, points.rows, {means.data, covs.data, means.rows}, {true, ids.cols}},
+                    common::readScalar(prhs[7], gateRowNames[7]), 0.0};
+    if (withUpper) a.mahalUpper = common::readScalar(prhs[8], gateRowNames[8]);
+    requireAtMostOutputs(withUpper ? 3 : 1, nlhs);
+    return a;
+}
+
+// "kd2" on rows: IN N x 1.
+void runKd2Rows(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    const GateArguments a = readGateRows(false, nlhs, nrhs, prhs);
+    mxArray* in = common::createOutputMatrix(OutputClass::logical, a.query.pointCount, 1);
+    std::int64_t bad;
+    {
+        const GaussianCache cache(a.query);
+        bad = gateStrict(a.query, cache, a.mahal, maskOf(in));
+    }
+    requireValidCandidates(a.query, bad);
+    plhs[0] = in;
+}
+
+// "kd" on rows: IN and INUPPER N x 1, and LABELS N x 1, one per point: 0
+// where IN, else -1 for noise and the clusters from 1.
+void runKdRows(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    const auto [query, mahal, mahalUpper] = readGateRows(true, nlhs, nrhs, prhs);
+    mxArray* in = common::createOutputMatrix(OutputClass::logical, query.pointCount, 1);
+    mxArray* inUpper = nlhs >= 2 ? common::createOutputMatrix(OutputClass::logical, query.pointCount, 1) : nullptr;
+    mxArray* labels = nlhs >= 3 ? newResultMatrix(query.pointCount, 1) : nullptr;
+    std::int64_t bad;
+    {
+        const GaussianCache cache(query);
+        bad = gateTwoLevel(query, cache, mahal, mahalUpper, maskOf(in), inUpper != nullptr ? maskOf(inUpper) : nullptr);
+    }
+    requireValidCandidates(query, bad);
+    plhs[0] = in;
+    if (inUpper != nullptr) plhs[1] = inUpper;
+    if (labels == nullptr) return;
+    const std::uint8_t* accepted = maskOf(in);
+    DensityClusterer clusterer(rejectedPoints(query.points, query.pointCount, accepted, true));
+    clusterer.run();
+    const auto& records = clusterer.pointList();
+    double* out = mxGetPr(labels);
+    std::size_t next = 0;
+    for (std::int32_t i = 0; i < query.pointCount; ++i) {
+        if (accepted[i] != 0) {
+            out[i] = 0.0;
+            continue;
+        }
+        const std::int32_t id = records[next++].clusterId;
+        out[i] = id == NOISE ? -1.0 : id + 1.0;
+    }
+    plhs[2] = labels;
+}
+
 constexpr common::Subcommand subcommands[] = {
     {"knnsearch", runKnnsearch, true},
     {"kd", runKd, false},
@@ -316,6 +383,8 @@ constexpr common::Subcommand subcommands[] = {
     {"densityClusters", runDensityClusters, false},
     {"knnrows", runKnnRows, true},
     {"rangerows", runRangeRows, true},
+    {"kdrows", runKdRows, false},
+    {"kd2rows", runKd2Rows, false},
 };
 
 }  // namespace

@@ -36,6 +36,7 @@ constexpr ErrorMessage messages[] = {
     {"keyOutOfRange", "Argument %s divided by %s must lie within %s on every axis."},
     {"notNonNegative", "Argument %s must be a finite number of at least 0."},
     {"lengthMismatch", "Argument %s must have 0 or %i elements (not %i)."},
+    {"tooManyColumns", "Argument %s must have at most %i columns (not %i)."},
     {"resultTooLarge", "A result of %i x %i elements is too large to allocate."},
     {"outOfMemory", "Out of memory (%s)."},
     {"exception", "%s"},

@@ -36,6 +36,7 @@ enum class ErrorCode {
     keyOutOfRange,
     notNonNegative,
     lengthMismatch,
+    tooManyColumns,
     resultTooLarge,
     outOfMemory,
     exception,

@@ -1,5 +1,5 @@
 function varargout = callGate(component, varargin)
-% callGate  tessary's 'kd' or 'kd2' on the arguments gateInputs made.
+% callGate  tessary's 'kdrows' or 'kd2rows' on the arguments gateInputs made.
 %   tessary names a bad entry of ids in its own layout (row: candidate,
 %   column: point); the error says where the entry lies in the caller's.
 try

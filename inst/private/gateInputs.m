@@ -1,7 +1,7 @@
 function [points, ids, means, covs] = gateInputs(component, points, ids, means, covs)
 % gateInputs  The gate's arguments, checked, in the layout of tessary's
-% 'kd' and 'kd2': points 3 x N, ids 3 x N, means 3 x G and covs 9 x G, all
-% double.
+% 'kdrows' and 'kd2rows': points N x 3, ids N x k, means G x 3 and covs
+% 9 x G, all double.
 %   points  N x 3 single or double (or a pointCloud)
 %   ids     N x k, k <= 3: Gaussian numbers (rows of means), as knnsearch
 %           over PointCloudIndex(means) returns them; missing columns and
@@ -39,10 +39,5 @@ end
 if shared
   covs = repmat(covs, 1, g);
 end
-points = points';
-ids = double(ids');
-if size(ids, 1) < 3
-  ids = [ids; zeros(3 - size(ids, 1), n)];
-end
-means = means';
+ids = double(ids);
 end
