@@ -76,7 +76,12 @@ void sortByKey(std::vector<std::uint64_t>& items, std::vector<std::uint64_t>& sp
     const auto blocks = static_cast<std::int32_t>(maxThreads());
     const std::size_t n = items.size();
     std::vector<std::size_t> start(digits * static_cast<std::size_t>(blocks));
-    const auto begin = [&](std::int32_t b) { return n * static_cast<std::size_t>(b) / static_cast<std::size_t>(blocks); };
+    // In 64 bits: n times the block number overflows a 32-bit size_t long
+    // before n does.
+    const auto begin = [&](std::int32_t b) {
+        return static_cast<std::size_t>(static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(b) /
+                                        static_cast<std::uint64_t>(blocks));
+    };
     for (int shift = 32; shift < 32 + 3 * cellBits; shift += digitBits) {
         const std::uint64_t* from = items.data();
         std::uint64_t* to = spare.data();

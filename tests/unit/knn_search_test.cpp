@@ -147,13 +147,14 @@ void expectSameColumns(const Result& ours, const Result& plain, int k) {
 
 TEST(KnnSearch, GivesThePlainSearchResultTiesIncluded) {
     std::mt19937 rng(7);
-    for (int n : {1, 9, 10, 11, 100, 3000}) {
+    // 5,000 points: the vector insertion, with the queries in their own order.
+    for (int n : {1, 9, 10, 11, 100, 3000, 5000}) {
         for (bool grid : {true, false}) {
             const auto points = grid ? gridCloud(n, 3, rng) : uniformCloud(n, rng);  // grid: ties everywhere
             const PointIndex index(points.data(), n);
             const PlainSearch plain(points);
             const auto queries = grid ? gridCloud(60, 3, rng) : uniformCloud(60, rng);
-            for (int k : {1, 2, 3, 4, 12}) expectSameColumns(search(index, queries, k), plain.search(queries, k), k);
+            for (int k : {1, 2, 3, 4, 12, 16}) expectSameColumns(search(index, queries, k), plain.search(queries, k), k);
             if (HasFatalFailure()) return;
         }
     }
@@ -269,4 +270,36 @@ TEST(KnnSearch, ResultsDoNotDependOnTheNumberOfThreads) {
         EXPECT_EQ(std::memcmp(one.distances.data(), many.distances.data(), one.distances.size() * sizeof(double)), 0);
     }
     tessary::setThreadCount(saved);
+}
+
+// The users' layer's search, queries and results as rows: the smallest
+// rows first among equal distances, as a stable sort of all the distances
+// orders them, through the in-place and the curve paths.
+TEST(KnnSearch, RowsKeepEqualDistancesInRowOrder) {
+    std::mt19937 rng(13);
+    const int n = 5000;
+    const auto points = gridCloud(n, 6, rng);
+    const PointIndex index(points.data(), n);
+    for (int m : {50, 5000}) {
+        const auto columns = gridCloud(m, 6, rng);
+        std::vector<double> rows(3 * static_cast<std::size_t>(m));
+        for (int i = 0; i < m; ++i)
+            for (int d = 0; d < 3; ++d) rows[i + d * m] = columns[3 * i + d] + 0.5 * (d == 0);
+        for (int k : {1, 3, 10}) {
+            std::vector<double> numbers(static_cast<std::size_t>(k) * m), distances(numbers.size());
+            tessary::knnRows(index, {rows.data(), m}, k, {nullptr}, numbers.data(), distances.data(), nullptr);
+            for (int i = 0; i < m; ++i) {
+                const double q[3] = {rows[i], rows[i + m], rows[i + 2 * m]};
+                std::vector<double> all(n);
+                for (int p = 0; p < n; ++p) all[p] = squaredDistance(q, &points[3 * p]);
+                std::vector<int> order(n);
+                std::iota(order.begin(), order.end(), 0);
+                std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return all[a] < all[b]; });
+                for (int j = 0; j < k; ++j) {
+                    ASSERT_EQ(numbers[i + j * m], order[j] + 1.0) << "query " << i << " slot " << j << " k " << k;
+                    ASSERT_EQ(distances[i + j * m], std::sqrt(all[order[j]]));
+                }
+            }
+        }
+    }
 }
