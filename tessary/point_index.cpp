@@ -35,7 +35,10 @@ PointIndex::PointIndex(const double* points, std::int32_t count) {
 // the recursion would decide.
 template <class Set>
 void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const {
-    // The distance from the query to the box around all points, per axis.
+    // The distance from the query to the box around all points, per axis,
+    // kept in three variables rather than an array that the axis indexes:
+    // an array lives in memory, and reading two of its elements at once
+    // just after storing them one by one stalls the processor.
     double dists[3] = {0, 0, 0};
     double mindistsq = 0;
     for (int i = 0; i < 3; ++i) {
@@ -48,6 +51,7 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
             mindistsq += dists[i];
         }
     }
+    double dist0 = dists[0], dist1 = dists[1], dist2 = dists[2];
     const Node* const nodes = nodes_.data();
     const Record* const points = points_.data();
     std::size_t depth = 0;
@@ -70,11 +74,10 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
                 at = node->second;
                 cut = (val - node->divlow) * (val - node->divlow);
             }
-            far.mindistsq = mindistsq + cut - dists[feature];
-            // Element by element: a copy of three doubles became a call to memcpy.
-            far.dists[0] = dists[0];
-            far.dists[1] = dists[1];
-            far.dists[2] = dists[2];
+            far.mindistsq = mindistsq + cut - (feature == 0 ? dist0 : feature == 1 ? dist1 : dist2);
+            far.dists[0] = dist0;
+            far.dists[1] = dist1;
+            far.dists[2] = dist2;
             far.dists[feature] = cut;
             node = nodes + at;
         }
@@ -100,9 +103,9 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
             if (far.mindistsq <= worst) {
                 at = far.node;
                 mindistsq = far.mindistsq;
-                dists[0] = far.dists[0];
-                dists[1] = far.dists[1];
-                dists[2] = far.dists[2];
+                dist0 = far.dists[0];
+                dist1 = far.dists[1];
+                dist2 = far.dists[2];
                 break;
             }
         }
