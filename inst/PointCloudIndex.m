@@ -61,9 +61,9 @@ classdef PointCloudIndex < handle
 %
 %   The index is deleted with the last reference to P (clear P).
 %   Argument errors carry the identifiers PointCloudIndex:badX, :badY,
-%   :badK, :badR and :badOption, and PointCloudIndex:deleted for a search on
-%   an index that delete(P) has deleted; the module's own are tessary's
-%   (help tessary).
+%   :badK, :badR, :badOption and :tooFewInputs, and PointCloudIndex:deleted
+%   for a search on an index that delete(P) has deleted; the module's own
+%   are tessary's (help tessary).
 %
 % Example:
 %   P = PointCloudIndex(rand(1000, 3));
@@ -108,6 +108,9 @@ classdef PointCloudIndex < handle
     end
 
     function [idx, D] = knnsearch(obj, Y, varargin)
+      if nargin < 2
+        error('PointCloudIndex:tooFewInputs', 'knnsearch: call knnsearch(P, Y, ...)');
+      end
       requireLive(obj, 'knnsearch');
       Y = pointRows(Y, 'PointCloudIndex', 'Y');
       [K, includeTies] = searchOptions(varargin, 'knnsearch', {'K', 'IncludeTies'});
@@ -121,9 +124,12 @@ classdef PointCloudIndex < handle
     end
 
     function [idx, D] = rangesearch(obj, Y, r, varargin)
+      if nargin < 3
+        error('PointCloudIndex:tooFewInputs', 'rangesearch: call rangesearch(P, Y, r, ...)');
+      end
       requireLive(obj, 'rangesearch');
       Y = pointRows(Y, 'PointCloudIndex', 'Y');
-      if nargin < 3 || ~(isnumeric(r) && isscalar(r) && isreal(r) && r >= 0 && isfinite(r))
+      if ~(isnumeric(r) && isscalar(r) && isreal(r) && r >= 0 && isfinite(r))
         error('PointCloudIndex:badR', 'rangesearch: r must be a finite scalar of at least 0');
       end
       [~, ~, sorted] = searchOptions(varargin, 'rangesearch', {'SortIndices'});

@@ -24,7 +24,7 @@ function [in, inUpper, labels] = gateAndCluster(points, ids, means, covs, mahal,
 %   rows.
 %
 %   Errors carry the identifiers gateAndCluster:badPoints, :badIds,
-%   :badMeans, :badCovs, :badMahal and :badMahalUpper.
+%   :badMeans, :badCovs, :badMahal, :badMahalUpper and :tooFewInputs.
 %
 % Example:
 %   M = PointCloudIndex(means);
@@ -33,6 +33,10 @@ function [in, inUpper, labels] = gateAndCluster(points, ids, means, covs, mahal,
 %   moving = points(labels > 0, :);
 %
 % See also gaussianGate, PointCloudIndex, tessary.
+if nargin < 6
+  error('gateAndCluster:tooFewInputs', ...
+        'gateAndCluster: call gateAndCluster(points, ids, means, covs, mahal, mahalUpper)');
+end
 [points, ids, means, covs] = gateInputs('gateAndCluster', points, ids, means, covs);
 requireScalar(mahal, 'gateAndCluster', 'mahal');
 requireScalar(mahalUpper, 'gateAndCluster', 'mahalUpper');

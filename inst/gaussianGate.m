@@ -24,7 +24,7 @@ function in = gaussianGate(points, ids, means, covs, mahal)
 %   This is tessary's 'kd2' (help tessary) on rows.
 %
 %   Errors carry the identifiers gaussianGate:badPoints, :badIds, :badMeans,
-%   :badCovs and :badMahal.
+%   :badCovs, :badMahal and :tooFewInputs.
 %
 % Example:
 %   M = PointCloudIndex(means);
@@ -32,6 +32,9 @@ function in = gaussianGate(points, ids, means, covs, mahal)
 %   in = gaussianGate(points, ids, means, covs, 3);
 %
 % See also gateAndCluster, PointCloudIndex, tessary.
+if nargin < 5
+  error('gaussianGate:tooFewInputs', 'gaussianGate: call gaussianGate(points, ids, means, covs, mahal)');
+end
 [points, ids, means, covs] = gateInputs('gaussianGate', points, ids, means, covs);
 requireScalar(mahal, 'gaussianGate', 'mahal');
 in = callGate('gaussianGate', 'kd2rows', points, ids, means, covs, double(mahal));

@@ -103,3 +103,26 @@
 %! catch err
 %!   assert (err.identifier, "gaussianGate:badCovs");
 %! end_try_catch
+
+%!test
+%! ## The layer answers for itself: missing arguments and a deleted index.
+%! P = PointCloudIndex (rand (20, 3));
+%! calls = {{@() knnsearch (P), "PointCloudIndex:tooFewInputs"}, ...
+%!          {@() rangesearch (P, [0 0 0]), "PointCloudIndex:tooFewInputs"}, ...
+%!          {@() gaussianGate (rand (4, 3), ones (4, 1), rand (1, 3), eye (3)), "gaussianGate:tooFewInputs"}, ...
+%!          {@() gateAndCluster (rand (4, 3), ones (4, 1), rand (1, 3), eye (3), 1), "gateAndCluster:tooFewInputs"}};
+%! for k = 1:numel (calls)
+%!   try
+%!     calls{k}{1} ();
+%!     error ("no error for call %d", k);
+%!   catch err
+%!     assert (err.identifier, calls{k}{2});
+%!   end_try_catch
+%! endfor
+%! delete (P);
+%! try
+%!   knnsearch (P, [0 0 0]);
+%!   error ("no error");
+%! catch err
+%!   assert (err.identifier, "PointCloudIndex:deleted");
+%! end_try_catch
