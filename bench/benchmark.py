@@ -578,6 +578,46 @@ def check_targets(cases):
     return lines
 
 
+# (group, case filter, peer): the headline rows, which the README shows.
+HEADLINES = [
+    ("knnsearch", "N = 124668, M = 200000, K = 3", "FLANN"),
+    ("knnsearch", "map-sized index", "FLANN"),
+    ("pipeline", "", "scipy + numpy + scikit-learn"),
+    ("pipeline", "", "users' layer"),
+    ("maps", "voxelGaussians", "script (unique, accumarray)"),
+    ("maps", "voxelGaussians", "numpy (lexsort, add.reduceat)"),
+    ("maps", "densityClusters", "scikit-learn DBSCAN"),
+    ("rangesearch", "", "cKDTree query_ball_point"),
+]
+
+
+def machine():
+    """The commit measured and the processor, for the headline."""
+    try:
+        commit = subprocess.run(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"], capture_output=True,
+                                text=True).stdout.strip()
+    except OSError:
+        commit = "unknown"
+    model = "unknown processor"
+    try:
+        with open("/proc/cpuinfo") as f:
+            model = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    return commit, "%s, %d cores" % (model, os.cpu_count())
+
+
+def headline(cases):
+    rows = []
+    for group, within, peer in HEADLINES:
+        c = next((c for c in cases if c.group == group and within in c.name and "tessary" in c.times
+                  and peer in c.times), None)
+        if c is not None:
+            rows.append("| %s: %s | %.1f | %s %.1f | %.2fx |" % (group, c.name, c.median("tessary"), peer,
+                                                                  c.median(peer), ratio(c, peer)))
+    return rows
+
+
 def write_report(cases, runs, elapsed, path):
     out = ["# Benchmark results", "",
            "Written by `bench/run.sh`: %d interleaved runs per tool and case on this machine (%d cores), "
@@ -588,7 +628,9 @@ def write_report(cases, runs, elapsed, path):
            "timed through octave-cli as users call it, on 2 threads and on 1. Peak memory is the process's "
            "maximum resident set, Octave's own included for the tools that run in Octave."
            % (runs, os.cpu_count(), elapsed, CALLS), "",
-           "## Targets", "", "| target | result | worst case |", "|---|---|---|"]
+           "## Headline", "", "Commit %s, %s, %s." % (machine()[0], time.strftime("%%Y-%%m-%%d"), machine()[1]), "",
+           "| case | tessary ms | peer ms | peer / tessary |", "|---|---|---|---|"] + headline(cases) + [
+           "", "## Targets", "", "| target | result | worst case |", "|---|---|---|"]
     out += check_targets(cases)
     if NOTES:
         out += [""] + ["Note: " + n for n in NOTES]
