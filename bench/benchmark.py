@@ -628,7 +628,7 @@ def write_report(cases, runs, elapsed, path):
            "timed through octave-cli as users call it, on 2 threads and on 1. Peak memory is the process's "
            "maximum resident set, Octave's own included for the tools that run in Octave."
            % (runs, os.cpu_count(), elapsed, CALLS), "",
-           "## Headline", "", "Commit %s, %s, %s." % (machine()[0], time.strftime("%%Y-%%m-%%d"), machine()[1]), "",
+           "## Headline", "", "Commit %s, %s, %s." % (machine()[0], time.strftime("%Y-%m-%d"), machine()[1]), "",
            "| case | tessary ms | peer ms | peer / tessary |", "|---|---|---|---|"] + headline(cases) + [
            "", "## Targets", "", "| target | result | worst case |", "|---|---|---|"]
     out += check_targets(cases)
