@@ -80,7 +80,7 @@ function varargout = tessary(varargin)
 %
 % Every live object holds one lock on the module (mislocked ('tessary')).
 % A deleted, made-up or corvane handle is refused, and so is one kept from
-% another session or an earlier load of the module (see the README).
+% another session or an earlier load of the module (doc/commands.md).
 %
 % Errors, by identifier:
 %   tessary:argumentMissing    no command, or no handle
