@@ -127,24 +127,50 @@ mxArray* newMask(std::int32_t count) { return common::createOutputMatrix(OutputC
 
 std::uint8_t* maskOf(mxArray* logical) { return reinterpret_cast<std::uint8_t*>(mxGetLogicals(logical)); }
 
-void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    const auto [query, mahal, mahalUpper] = readGateArguments(true, nlhs, nrhs, prhs);
+// A mask of one entry per point: 1 x N for the command's layout, N x 1 for
+// the users' layer's.
+mxArray* newPointMask(const GateQuery& query) {
+    return query.layout.rows ? common::createOutputMatrix(OutputClass::logical, query.pointCount, 1)
+                             : newMask(query.pointCount);
+}
 
-    // MATLAB ends the call at once, skipping every destructor, when it cannot
-    // make an array: each output is made while the call holds no scratch memory.
-    mxArray* in = newMask(query.pointCount);
-    mxArray* inUpper = nlhs >= 2 ? newMask(query.pointCount) : nullptr;
+// The two-level gate into plhs[0] (in) and, where asked for, plhs[1]
+// (inUpper). MATLAB ends the call at once, skipping every destructor, when
+// it cannot make an array: each output is made while the call holds no
+// scratch memory.
+void gateInto(const GateArguments& a, int nlhs, mxArray* plhs[]) {
+    mxArray* in = newPointMask(a.query);
+    mxArray* inUpper = nlhs >= 2 ? newPointMask(a.query) : nullptr;
     std::int64_t bad;
     {
-        const GaussianCache cache(query);
-        bad = gateTwoLevel(query, cache, mahal, mahalUpper, maskOf(in), inUpper != nullptr ? maskOf(inUpper) : nullptr);
+        const GaussianCache cache(a.query);
+        bad = gateTwoLevel(a.query, cache, a.mahal, a.mahalUpper, maskOf(in),
+                           inUpper != nullptr ? maskOf(inUpper) : nullptr);
     }
-    requireValidCandidates(query, bad);
+    requireValidCandidates(a.query, bad);
     plhs[0] = in;
     if (inUpper != nullptr) plhs[1] = inUpper;
+}
+
+// The strict gate into plhs[0].
+void gateStrictInto(const GateArguments& a, mxArray* plhs[]) {
+    mxArray* in = newPointMask(a.query);
+    std::int64_t bad;
+    {
+        const GaussianCache cache(a.query);
+        bad = gateStrict(a.query, cache, a.mahal, maskOf(in));
+    }
+    requireValidCandidates(a.query, bad);
+    plhs[0] = in;
+}
+
+void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    const GateArguments a = readGateArguments(true, nlhs, nrhs, prhs);
+    const GateQuery& query = a.query;
+    gateInto(a, nlhs, plhs);
     if (nlhs < 3) return;
 
-    const std::uint8_t* accepted = maskOf(in);
+    const std::uint8_t* accepted = maskOf(plhs[0]);
     const auto rejected = static_cast<std::int32_t>(std::count(accepted, accepted + query.pointCount, 0));
     mxArray* labels = newResultMatrix(1, rejected);
     DensityClusterer clusterer(rejectedPoints(query.points, query.pointCount, accepted));
@@ -156,16 +182,7 @@ void runKd(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 }
 
 void runKd2(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    const GateArguments a = readGateArguments(false, nlhs, nrhs, prhs);
-
-    mxArray* in = newMask(a.query.pointCount);
-    std::int64_t bad;
-    {
-        const GaussianCache cache(a.query);
-        bad = gateStrict(a.query, cache, a.mahal, maskOf(in));
-    }
-    requireValidCandidates(a.query, bad);
-    plhs[0] = in;
+    gateStrictInto(readGateArguments(false, nlhs, nrhs, prhs), plhs);
 }
 
 // An M x 3 matrix of points, one per row.
@@ -331,34 +348,18 @@ GateArguments readGateRows(bool withUpper, int nlhs, int nrhs, const mxArray* pr
 
 // "kd2" on rows: IN N x 1.
 void runKd2Rows(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    const GateArguments a = readGateRows(false, nlhs, nrhs, prhs);
-    mxArray* in = common::createOutputMatrix(OutputClass::logical, a.query.pointCount, 1);
-    std::int64_t bad;
-    {
-        const GaussianCache cache(a.query);
-        bad = gateStrict(a.query, cache, a.mahal, maskOf(in));
-    }
-    requireValidCandidates(a.query, bad);
-    plhs[0] = in;
+    gateStrictInto(readGateRows(false, nlhs, nrhs, prhs), plhs);
 }
 
 // "kd" on rows: IN and INUPPER N x 1, and LABELS N x 1, one per point: 0
 // where IN, else -1 for noise and the clusters from 1.
 void runKdRows(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    const auto [query, mahal, mahalUpper] = readGateRows(true, nlhs, nrhs, prhs);
-    mxArray* in = common::createOutputMatrix(OutputClass::logical, query.pointCount, 1);
-    mxArray* inUpper = nlhs >= 2 ? common::createOutputMatrix(OutputClass::logical, query.pointCount, 1) : nullptr;
+    const GateArguments a = readGateRows(true, nlhs, nrhs, prhs);
+    const GateQuery& query = a.query;
     mxArray* labels = nlhs >= 3 ? newResultMatrix(query.pointCount, 1) : nullptr;
-    std::int64_t bad;
-    {
-        const GaussianCache cache(query);
-        bad = gateTwoLevel(query, cache, mahal, mahalUpper, maskOf(in), inUpper != nullptr ? maskOf(inUpper) : nullptr);
-    }
-    requireValidCandidates(query, bad);
-    plhs[0] = in;
-    if (inUpper != nullptr) plhs[1] = inUpper;
+    gateInto(a, nlhs, plhs);
     if (labels == nullptr) return;
-    const std::uint8_t* accepted = maskOf(in);
+    const std::uint8_t* accepted = maskOf(plhs[0]);
     DensityClusterer clusterer(rejectedPoints(query.points, query.pointCount, accepted, true));
     clusterer.run();
     const auto& records = clusterer.pointList();
