@@ -2,7 +2,7 @@
 #                [HOST <host>] [OUTPUT_DIR <folder>])
 #
 # One MEX module file, <module> and the host's suffix, in OUTPUT_DIR
-# (MEX_OUTPUT_DIR by default), with the help texts and the wrapper of inst/
+# (MEX_OUTPUT_DIR by default), with the help texts and the users' layer of inst/
 # beside it. HOST, TESSARY_HOST by default, is one of
 #   octave            GNU Octave, with the settings its mkoctfile reports: .mex
 #   matlab            MATLAB, through CMake's FindMatlab and MATLAB's own
@@ -103,8 +103,8 @@ function(add_mex_module target)
     target_link_options(${target} PRIVATE -Wl,-Bsymbolic -Wl,--version-script=${MEX_EXPORTS_DIR}/mexFunction.map)
   endif()
 
-  # Help texts and the wrapper sit beside the modules, as the host expects,
-  # the wrapper's helpers in private/ below them.
+  # Help texts and the users' layer sit beside the modules, as the host expects,
+  # the layer's helpers in private/ below them.
   file(MAKE_DIRECTORY ${arg_OUTPUT_DIR})
   file(GLOB_RECURSE user_files RELATIVE ${PROJECT_SOURCE_DIR}/inst ${PROJECT_SOURCE_DIR}/inst/*.m)
   foreach(file ${user_files})

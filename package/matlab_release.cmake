@@ -1,6 +1,6 @@
 # Writes the MATLAB release archive, <build>/tessary-<version>-matlab.zip:
 # the module files for 64-bit and 32-bit Windows and 64-bit Linux, the help
-# texts and the wrapper, a README for MATLAB users and the licence, in one
+# texts and the users' layer, a README for MATLAB users and the licence, in one
 # folder.
 #   cmake -DSOURCE_DIR=<repository> -DBUILD_DIR=<build-windows> -P matlab_release.cmake
 file(STRINGS ${SOURCE_DIR}/CMakeLists.txt project_line REGEX "^project\\(tessary VERSION")

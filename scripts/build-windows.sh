@@ -4,7 +4,7 @@
 #   build-windows/win64/tessary.mexw64, corvane.mexw64  (PE32+, x86-64, MinGW-w64)
 #   build-windows/win32/tessary.mexw32, corvane.mexw32  (PE32, i686, MinGW-w64)
 #   build-windows/linux64/tessary.mexa64, corvane.mexa64
-# and the release archive of them all, with the help texts, the wrapper, a
+# and the release archive of them all, with the help texts, the users' layer, a
 # README for MATLAB users and the licence:
 #   build-windows/tessary-<version>-matlab.zip
 # Beside each Windows build folder (build-windows/build-win64/standin/, ...)

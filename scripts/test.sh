@@ -5,7 +5,8 @@
 #   interface (.mexa64), and the MATLAB files of build-windows/ (from
 #   scripts/build-windows.sh): the Windows files themselves, the stand-in
 #   scenarios on them under Wine (.mexw64, and .mexw32 where 32-bit programs
-#   run), and the release archive unpacked;
+#   run and Wine's optional 32-bit half is installed; skipped, and reported
+#   so, elsewhere), and the release archive unpacked;
 # - in build-i686/, the stand-in scenarios on a 32-bit x86 Linux build of
 #   the same modules (.mexglx), run by qemu: the 32-bit arithmetic, also
 #   where 32-bit Windows programs cannot run;
