@@ -234,7 +234,8 @@ void runDensityClusters(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArra
 RowMap readRowMap(const PointIndex& index, const mxArray* array, const char* name) {
     const MatrixArg rows(array, name);
     const std::int64_t count = static_cast<std::int64_t>(rows.rows) * rows.cols;
-    if (count != 0 && count != index.pointCount()) raiseError(ErrorCode::lengthMismatch, name, index.pointCount(), static_cast<int>(count));
+    if (count != 0 && count != index.pointCount())
+        raiseError(ErrorCode::lengthMismatch, name, index.pointCount(), static_cast<int>(count));
     return {count == 0 ? nullptr : rows.data};
 }
 
@@ -252,44 +253,28 @@ mxArray* newRowCells(const std::vector<std::int64_t>& counts, std::vector<double
     return cells;
 }
 
-// [IDX, D] = knnsearch of the users' layer: queries and results as rows,
-// ties by row, distances Euclidean; with IncludeTies, m x 1 cells holding
-// every point at most the k-th distance away.
-void runKnnRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    if (nrhs != 7) raiseError(ErrorCode::inputCount, 7, nrhs);
-    const auto& index = *static_cast<const PointIndex*>(object);
-    const MatrixArg y = readRows(prhs[3], rowSearchNames[3]);
-    const std::int32_t k = std::min(common::readCount(prhs[4], rowSearchNames[4]), index.pointCount());
-    const RowMap map = readRowMap(index, prhs[5], rowSearchNames[5]);
-    const bool includeTies = readSwitch(prhs[6], rowSearchNames[6]);
-    requireAtMostOutputs(2, nlhs);
-    const QueryRows queries{y.data, y.rows};
-    if (!includeTies) {
-        mxArray* rows = newResultMatrix(y.rows, k);
-        mxArray* distances = newResultMatrix(y.rows, k);
-        knnRows(index, queries, k, map, mxGetPr(rows), mxGetPr(distances), nullptr);
-        plhs[0] = rows;
-        if (nlhs >= 2) plhs[1] = distances;
-        return;
-    }
-    // Each query's ties lie within its k-th squared distance; a query with
-    // fewer than k neighbours keeps the rows knnRows gives it.
-    const std::size_t m = static_cast<std::size_t>(y.rows), width = static_cast<std::size_t>(k);
-    std::vector<double> kth(m), lostRows, lostDistances;
+// With IncludeTies: m x 1 cells holding every point at most the k-th
+// distance away. Each query's ties lie within its k-th squared distance; a
+// query with fewer than k neighbours keeps the rows knnRows gives it.
+void knnTieCells(const PointIndex& index, const QueryRows& queries, std::int32_t k, const RowMap& map, int nlhs,
+                 mxArray* plhs[]) {
+    const std::size_t m = static_cast<std::size_t>(queries.count), width = static_cast<std::size_t>(k);
+    std::vector<double> kth(m), lostDistances;
     {
         std::vector<double> rows(m * width), distances(m * width);
         knnRows(index, queries, k, map, rows.data(), distances.data(), kth.data());
         for (std::size_t i = 0; i < m; ++i)
             if (std::isnan(kth[i])) lostDistances.push_back(distances[i]);
     }
+    const SquaredRadii radii{kth.data(), 0.0};
     std::vector<std::int64_t> counts(m);
-    rangeCount(index, queries, {kth.data(), 0.0}, counts.data());
+    rangeCount(index, queries, radii, counts.data());
     for (std::size_t i = 0; i < m; ++i)
         if (std::isnan(kth[i])) counts[i] = k;
     std::vector<double*> rowData(m), distanceData(m);
     mxArray* rows = newRowCells(counts, rowData);
     mxArray* distances = newRowCells(counts, distanceData);
-    rangeCollect(index, queries, {kth.data(), 0.0}, true, map, counts.data(), rowData.data(), distanceData.data());
+    rangeCollect(index, queries, radii, true, map, counts.data(), rowData.data(), distanceData.data());
     std::size_t lost = 0;
     for (std::size_t i = 0; i < m; ++i) {
         if (!std::isnan(kth[i])) continue;
@@ -299,6 +284,25 @@ void runKnnRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArray
         }
         ++lost;
     }
+    plhs[0] = rows;
+    if (nlhs >= 2) plhs[1] = distances;
+}
+
+// [IDX, D] = knnsearch of the users' layer: queries and results as rows,
+// ties by row, distances Euclidean.
+void runKnnRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    if (nrhs != 7) raiseError(ErrorCode::inputCount, 7, nrhs);
+    const auto& index = *static_cast<const PointIndex*>(object);
+    const MatrixArg y = readRows(prhs[3], rowSearchNames[3]);
+    const std::int32_t k = std::min(common::readCount(prhs[4], rowSearchNames[4]), index.pointCount());
+    const RowMap map = readRowMap(index, prhs[5], rowSearchNames[5]);
+    const bool includeTies = readSwitch(prhs[6], rowSearchNames[6]);
+    requireAtMostOutputs(2, nlhs);
+    const QueryRows queries{y.data, y.rows};
+    if (includeTies) return knnTieCells(index, queries, k, map, nlhs, plhs);
+    mxArray* rows = newResultMatrix(y.rows, k);
+    mxArray* distances = newResultMatrix(y.rows, k);
+    knnRows(index, queries, k, map, mxGetPr(rows), mxGetPr(distances), nullptr);
     plhs[0] = rows;
     if (nlhs >= 2) plhs[1] = distances;
 }
