@@ -182,14 +182,13 @@ void VoxelGrid::groupByComparing() {
     for (std::size_t k = 1; k < order_.size(); ++k)
         if (less(order_[k - 1], order_[k])) start_.push_back(static_cast<std::int32_t>(k));
     start_.push_back(static_cast<std::int32_t>(order_.size()));
-    if (order_.empty()) start_.pop_back();
     gather();
 }
 
 void VoxelGrid::markVoxels(const std::vector<std::uint64_t>& sortedKeys) {
     for (std::size_t k = 1; k < sortedKeys.size(); ++k)
         if (sortedKeys[k] != sortedKeys[k - 1]) start_.push_back(static_cast<std::int32_t>(k));
-    if (!sortedKeys.empty()) start_.push_back(static_cast<std::int32_t>(sortedKeys.size()));
+    start_.push_back(static_cast<std::int32_t>(sortedKeys.size()));
 }
 
 void VoxelGrid::fill(std::int32_t minPoints, VoxelMap& map) const {
