@@ -52,8 +52,11 @@ classdef PointCloudIndex < handle
 %   Saving, loading and parallel workers. The native index lives in the
 %   tessary module of one MATLAB session and is never saved: save keeps X,
 %   and load (loadobj) builds a new, independent index from it, as does
-%   every parfor worker that receives P. A large map that each worker
-%   should build only once:
+%   every parfor worker that receives P. (Octave 7 calls neither: its own
+%   formats refuse a classdef object, and -v6 or -v7 save a struct of
+%   every property, the private ones among them, with a warning, which
+%   load gives back as that struct; PointCloudIndex(s.X) rebuilds the
+%   index.) A large map that each worker should build only once:
 %     C = parallel.pool.Constant(@() PointCloudIndex(map));
 %     parfor k = 1:numel(scans)
 %       idx{k} = knnsearch(C.Value, scans{k}, 'K', 3);
