@@ -253,6 +253,27 @@ mxArray* newRowCells(const std::vector<std::int64_t>& counts, std::vector<double
     return cells;
 }
 
+// The cells of IDX and D for each query's counts[i] points within its
+// radius, filled by the search; their data stays reachable for mending.
+struct RowCells {
+    mxArray* rows;
+    mxArray* distances;
+    std::vector<double*> rowData, distanceData;
+
+    RowCells(const PointIndex& index, const QueryRows& queries, const SquaredRadii& radii, bool sorted,
+             const RowMap& map, const std::vector<std::int64_t>& counts)
+        : rowData(counts.size()), distanceData(counts.size()) {
+        rows = newRowCells(counts, rowData);
+        distances = newRowCells(counts, distanceData);
+        rangeCollect(index, queries, radii, sorted, map, counts.data(), rowData.data(), distanceData.data());
+    }
+
+    void output(int nlhs, mxArray* plhs[]) const {
+        plhs[0] = rows;
+        if (nlhs >= 2) plhs[1] = distances;
+    }
+};
+
 // With IncludeTies: m x 1 cells holding every point at most the k-th
 // distance away. Each query's ties lie within its k-th squared distance; a
 // query with fewer than k neighbours keeps the rows knnRows gives it.
@@ -271,21 +292,17 @@ void knnTieCells(const PointIndex& index, const QueryRows& queries, std::int32_t
     rangeCount(index, queries, radii, counts.data());
     for (std::size_t i = 0; i < m; ++i)
         if (std::isnan(kth[i])) counts[i] = k;
-    std::vector<double*> rowData(m), distanceData(m);
-    mxArray* rows = newRowCells(counts, rowData);
-    mxArray* distances = newRowCells(counts, distanceData);
-    rangeCollect(index, queries, radii, true, map, counts.data(), rowData.data(), distanceData.data());
+    const RowCells cells(index, queries, radii, true, map, counts);
     std::size_t lost = 0;
     for (std::size_t i = 0; i < m; ++i) {
         if (!std::isnan(kth[i])) continue;
         for (std::size_t j = 0; j < width; ++j) {
-            rowData[i][j] = static_cast<double>(j + 1);
-            distanceData[i][j] = lostDistances[lost];
+            cells.rowData[i][j] = static_cast<double>(j + 1);
+            cells.distanceData[i][j] = lostDistances[lost];
         }
         ++lost;
     }
-    plhs[0] = rows;
-    if (nlhs >= 2) plhs[1] = distances;
+    cells.output(nlhs, plhs);
 }
 
 // [IDX, D] = knnsearch of the users' layer: queries and results as rows,
@@ -322,12 +339,7 @@ void runRangeRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArr
     const std::size_t m = static_cast<std::size_t>(y.rows);
     std::vector<std::int64_t> counts(m);
     rangeCount(index, queries, radii, counts.data());
-    std::vector<double*> rowData(m), distanceData(m);
-    mxArray* rows = newRowCells(counts, rowData);
-    mxArray* distances = newRowCells(counts, distanceData);
-    rangeCollect(index, queries, radii, sorted, map, counts.data(), rowData.data(), distanceData.data());
-    plhs[0] = rows;
-    if (nlhs >= 2) plhs[1] = distances;
+    RowCells(index, queries, radii, sorted, map, counts).output(nlhs, plhs);
 }
 
 // The gate's inputs as the users' layer holds them, checked in argument
