@@ -10,6 +10,7 @@
 #include "nearest_set.hpp"
 #include "openmp.hpp"
 #include "row_ordered_set.hpp"
+#include "shared_candidates.hpp"
 #include "wide_nearest_set.hpp"
 
 namespace tessary {
@@ -149,70 +150,116 @@ void searchOne(const PointIndex& index, const double* query, std::int32_t k, std
     }
 }
 
-// Queries in their own order: each into its output column where the
-// layout has one, else through scratch of the thread's own.
+// A group of queries, coordinates 3 apiece at `coords`: through the
+// candidates they share where `shared` is given and they can share them,
+// else each on its own. `into(t)` gives where query t's numbers and squared
+// distances go.
+template <class Set, class Into>
+void searchGroup(const PointIndex& index, const double* coords, std::int32_t count, std::int32_t k,
+                 std::int32_t capacity, PointIndex::Pending* stack, SharedCandidates* shared, Into into) {
+    const bool together = shared != nullptr && count > 1 && shared->gather(index, coords, count, k, stack);
+    for (std::int32_t t = 0; t < count; ++t) {
+        const auto [numbers, squared] = into(t);
+        if (!together || !shared->nearest(coords + 3 * t, numbers, squared))
+            searchOne<Set>(index, coords + 3 * t, k, capacity, numbers, squared, stack);
+    }
+}
+
+struct Slots {
+    double* numbers;
+    double* squared;
+};
+
+// Queries in their own order, a group at a time: each into its output
+// column where the layout has one, else through scratch of the thread's own.
 template <class Set, class IO>
 void searchInPlace(const PointIndex& index, const IO& io, std::int32_t queryCount, std::int32_t k,
-                   std::int32_t capacity) {
+                   std::int32_t capacity, bool grouped) {
     const std::size_t depth = index.searchDepth(), width = static_cast<std::size_t>(k);
+    const std::int32_t group = grouped ? SharedCandidates::groupSize : 1;
+    const std::int32_t groups = (queryCount + group - 1) / group;
     std::vector<PointIndex::Pending> stacks(depth * static_cast<std::size_t>(maxThreads()));
     // Each thread's scratch on cache lines of its own: 8 doubles apart at least.
-    const std::size_t spacing = (2 * width + 7) / 8 * 8 + 8;
+    const std::size_t spacing = (2 * width * static_cast<std::size_t>(group) + 7) / 8 * 8 + 8;
     std::vector<double> scratch(IO::inPlace ? 0 : spacing * static_cast<std::size_t>(maxThreads()));
-    // Some stretches cost many times more than others (queries far from the
-    // points): handed out in runs, so that no thread idles.
-#pragma omp parallel for schedule(dynamic, 1024)
-    for (std::int32_t i = 0; i < queryCount; ++i) {
+#pragma omp parallel
+    {
         const auto thread = static_cast<std::size_t>(threadNumber());
         PointIndex::Pending* stack = stacks.data() + depth * thread;
-        double buffer[3];
-        const double* q = io.query(static_cast<std::size_t>(i), buffer);
-        if constexpr (IO::inPlace) {
-            searchOne<Set>(index, q, k, capacity, io.numbersOf(i), io.squaredOf(i), stack);
-        } else {
-            double* numbers = scratch.data() + spacing * thread;
-            searchOne<Set>(index, q, k, capacity, numbers, numbers + width, stack);
-            io.store(static_cast<std::size_t>(i), q, numbers, numbers + width);
+        double* results = IO::inPlace ? nullptr : scratch.data() + spacing * thread;
+        SharedCandidates shared;
+        double coords[3 * SharedCandidates::groupSize];
+        // Some stretches cost many times more than others (queries far from
+        // the points): handed out in runs, so that no thread idles.
+#pragma omp for schedule(dynamic, 1024 / group)
+        for (std::int32_t g = 0; g < groups; ++g) {
+            const std::int32_t first = g * group, count = std::min(group, queryCount - first);
+            for (std::int32_t t = 0; t < count; ++t) {
+                double* to = coords + 3 * t;
+                const double* q = io.query(static_cast<std::size_t>(first + t), to);
+                to[0] = q[0];
+                to[1] = q[1];
+                to[2] = q[2];
+            }
+            searchGroup<Set>(index, coords, count, k, capacity, stack, grouped ? &shared : nullptr,
+                             [&](std::int32_t t) {
+                                 if constexpr (IO::inPlace)
+                                     return Slots{io.numbersOf(first + t), io.squaredOf(first + t)};
+                                 else
+                                     return Slots{results + 2 * width * t, results + 2 * width * t + width};
+                             });
+            if constexpr (!IO::inPlace)
+                for (std::int32_t t = 0; t < count; ++t)
+                    io.store(static_cast<std::size_t>(first + t), coords + 3 * t, results + 2 * width * t,
+                             results + 2 * width * t + width);
         }
     }
 }
 
 // Queries along the curve, a run at a time: the run's queries are gathered
-// into a scratch block, searched one after the other into scratch columns,
-// and their results scattered to the outputs afterwards, so that the
-// searches read and write consecutive memory.
+// into a scratch block, searched one after the other (a group at a time)
+// into scratch columns, and their results scattered to the outputs
+// afterwards, so that the searches read and write consecutive memory.
 template <class Set, class IO>
 void searchAlong(const PointIndex& index, const IO& io, const std::vector<std::uint64_t>& order, std::int32_t k,
-                 std::int32_t capacity) {
+                 std::int32_t capacity, bool grouped) {
     const auto queryCount = static_cast<std::int32_t>(order.size());
     const auto width = static_cast<std::size_t>(k);
     // A run holds about as many results as fit in a core's cache.
     const std::int32_t run = std::max<std::int32_t>(1, std::min<std::int32_t>(1024, (1 << 15) / k));
+    const std::int32_t group = grouped ? SharedCandidates::groupSize : 1;
     const auto threads = static_cast<std::size_t>(maxThreads());
     const std::size_t depth = index.searchDepth();
     std::vector<PointIndex::Pending> stacks(depth * threads);
     const std::size_t block = static_cast<std::size_t>(run) * (3 + 2 * width);
     std::vector<double> scratch(block * threads);
     const std::int32_t runs = (queryCount + run - 1) / run;
-#pragma omp parallel for schedule(dynamic, 1)
-    for (std::int32_t r = 0; r < runs; ++r) {
+#pragma omp parallel
+    {
         const auto thread = static_cast<std::size_t>(threadNumber());
-        double* gathered = scratch.data() + block * thread;
-        double* runNumbers = gathered + 3 * static_cast<std::size_t>(run);
-        double* runDistances = runNumbers + width * static_cast<std::size_t>(run);
-        const std::int32_t first = r * run, count = std::min(run, queryCount - first);
-        for (std::int32_t t = 0; t < count; ++t) {
-            double* q = gathered + 3 * t;
-            const double* from = io.query(queryOf(order[first + t]), q);
-            q[0] = from[0];
-            q[1] = from[1];
-            q[2] = from[2];
+        PointIndex::Pending* stack = stacks.data() + depth * thread;
+        SharedCandidates shared;
+#pragma omp for schedule(dynamic, 1)
+        for (std::int32_t r = 0; r < runs; ++r) {
+            double* gathered = scratch.data() + block * thread;
+            double* runNumbers = gathered + 3 * static_cast<std::size_t>(run);
+            double* runDistances = runNumbers + width * static_cast<std::size_t>(run);
+            const std::int32_t first = r * run, count = std::min(run, queryCount - first);
+            for (std::int32_t t = 0; t < count; ++t) {
+                double* q = gathered + 3 * t;
+                const double* from = io.query(queryOf(order[first + t]), q);
+                q[0] = from[0];
+                q[1] = from[1];
+                q[2] = from[2];
+            }
+            for (std::int32_t g = 0; g < count; g += group)
+                searchGroup<Set>(index, gathered + 3 * g, std::min(group, count - g), k, capacity, stack,
+                                 grouped ? &shared : nullptr, [&](std::int32_t t) {
+                                     return Slots{runNumbers + width * (g + t), runDistances + width * (g + t)};
+                                 });
+            for (std::int32_t t = 0; t < count; ++t)
+                io.store(queryOf(order[first + t]), gathered + 3 * t, runNumbers + width * t, runDistances + width * t);
         }
-        for (std::int32_t t = 0; t < count; ++t)
-            searchOne<Set>(index, gathered + 3 * t, k, capacity, runNumbers + width * t, runDistances + width * t,
-                           stacks.data() + depth * thread);
-        for (std::int32_t t = 0; t < count; ++t)
-            io.store(queryOf(order[first + t]), gathered + 3 * t, runNumbers + width * t, runDistances + width * t);
     }
 }
 
@@ -272,10 +319,11 @@ struct Rows {
 template <class Set, class IO>
 void searchAll(const PointIndex& index, const IO& io, const std::vector<std::uint64_t>& order,
                std::int32_t queryCount, std::int32_t k, std::int32_t capacity) {
+    const bool grouped = capacity == k && SharedCandidates::suits(index, k, queryCount);
     if (order.empty())
-        searchInPlace<Set>(index, io, queryCount, k, capacity);
+        searchInPlace<Set>(index, io, queryCount, k, capacity, grouped);
     else
-        searchAlong<Set>(index, io, order, k, capacity);
+        searchAlong<Set>(index, io, order, k, capacity, grouped);
 }
 
 // The search of every query with the result set that fits k, the index

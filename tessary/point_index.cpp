@@ -1,14 +1,25 @@
 #include "point_index.hpp"
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include "nearest_set.hpp"
 #include "row_ordered_set.hpp"
+#include "shared_candidates.hpp"
 #include "within_set.hpp"
 #include "wide_nearest_set.hpp"
 
 namespace tessary {
+namespace {
+
+// Whether a result set wants each point's coordinates with its number.
+template <class Set, class = void>
+constexpr bool takesPoints = false;
+template <class Set>
+constexpr bool takesPoints<Set, std::void_t<decltype(Set::takesPoints)>> = Set::takesPoints;
+
+}  // namespace
 
 // Built over the caller's points where they lie: they are read only while
 // the object is made.
@@ -93,7 +104,10 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
             // nanoflann compares with the worst distance at the start of the
             // leaf; a point at or beyond the current one would not enter.
             if (dist < worst) {
-                set.add(dist, r->number);
+                if constexpr (takesPoints<Set>)
+                    set.add(dist, r->number, r->xyz);
+                else
+                    set.add(dist, r->number);
                 worst = set.worst();
             }
         }
@@ -120,6 +134,7 @@ template void PointIndex::findNeighbors(RowOrderedSet<0>&, const double*, Pendin
 template void PointIndex::findNeighbors(RowOrderedSet<1>&, const double*, Pending*) const;
 template void PointIndex::findNeighbors(RowOrderedSet<3>&, const double*, Pending*) const;
 template void PointIndex::findNeighbors(WithinSet&, const double*, Pending*) const;
+template void PointIndex::findNeighbors(CandidateSet&, const double*, Pending*) const;
 #if TESSARY_WIDE_SET
 template void PointIndex::findNeighbors(WideNearestSet&, const double*, Pending*) const;
 #endif

@@ -14,6 +14,7 @@
 #include <nanoflann.hpp>
 
 #include "openmp.hpp"
+#include "shared_candidates.hpp"
 #include "scan_file.hpp"
 
 using tessary::knnSearch;
@@ -302,4 +303,91 @@ TEST(KnnSearch, RowsKeepEqualDistancesInRowOrder) {
             }
         }
     }
+}
+
+// Queries that far outnumber the points, in the order of a walk with short
+// steps, so that neighbouring queries are searched as groups sharing their
+// candidates: on a cloud without ties, on one of ties everywhere (the grid,
+// queried on its nodes and a hair off them), with queries off the cloud and
+// not finite among them, for both tie rules.
+TEST(KnnSearch, QueriesOutnumberingThePointsGiveThePlainSearchResult) {
+    std::mt19937 rng(31);
+    std::normal_distribution<double> step(0.0, 0.05);
+    for (bool grid : {false, true}) {
+        const int n = 200;
+        const auto points = grid ? gridCloud(n, 4, rng) : uniformCloud(n, rng);
+        const PointIndex index(points.data(), n);
+        const PlainSearch plain(points);
+        std::vector<double> queries;
+        double at[3] = {1, 2, 3};
+        for (int i = 0; i < 40 * n; ++i) {
+            for (double& v : at) v += step(rng);
+            if (grid && i % 64 < 32)
+                queries.insert(queries.end(), {std::round(at[0]), std::round(at[1]) + 1e-15 * (i % 3), std::round(at[2])});
+            else
+                queries.insert(queries.end(), at, at + 3);
+        }
+        queries[3 * 700] = std::nan("");
+        queries[3 * 900 + 1] = inf;
+        queries[3 * 1100 + 2] = 1e200;
+        for (int k : {1, 2, 3, 8, 15, 16}) expectSameColumns(search(index, queries, k), plain.search(queries, k), k);
+
+        const int m = 40 * n, k = 3;
+        std::vector<double> rows(3 * static_cast<std::size_t>(m)), numbers(k * m), distances(k * m);
+        for (int i = 0; i < m; ++i)
+            for (int d = 0; d < 3; ++d) rows[i + d * m] = queries[3 * i + d];
+        tessary::knnRows(index, {rows.data(), m}, k, {nullptr}, numbers.data(), distances.data(), nullptr);
+        for (int i = 0; i < m; i += 7) {
+            if (i == 700 || i == 900 || i == 1100) continue;
+            std::vector<double> all(n);
+            for (int p = 0; p < n; ++p) all[p] = squaredDistance(&queries[3 * i], &points[3 * p]);
+            std::vector<int> order(n);
+            std::iota(order.begin(), order.end(), 0);
+            std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return all[a] < all[b]; });
+            for (int j = 0; j < k; ++j) ASSERT_EQ(numbers[i + j * m], order[j] + 1.0) << "query " << i << " slot " << j;
+        }
+    }
+}
+
+// The groups themselves: a group close together answers most of its
+// queries from its candidates, each as the tree search does; a query it
+// cannot vouch for (equal distances at the k-th place) is left to the
+// tree; a group spread wide, or with a query not finite, shares nothing.
+TEST(SharedCandidates, AnswersAsTheTreeSearchOrLeavesTheQueryToIt) {
+    std::mt19937 rng(41);
+    const auto points = uniformCloud(300, rng);
+    const PointIndex index(points.data(), 300);
+    const PlainSearch plain(points);
+    std::vector<tessary::PointIndex::Pending> stack(index.searchDepth());
+    std::vector<double> group;
+    for (int t = 0; t < 32; ++t) group.insert(group.end(), {0.01 * t, 1.0, -2.0});
+    const int k = 3;
+    tessary::SharedCandidates shared;
+    ASSERT_TRUE(shared.gather(index, group.data(), 32, k, stack.data()));
+    const auto expected = plain.search(group, k);
+    int answered = 0;
+    for (int t = 0; t < 32; ++t) {
+        double numbers[k], distances[k];
+        if (!shared.nearest(&group[3 * t], numbers, distances)) continue;
+        ++answered;
+        for (int j = 0; j < k; ++j) {
+            EXPECT_EQ(numbers[j], expected.numbers[k * t + j]) << "query " << t;
+            EXPECT_EQ(distances[j], expected.distances[k * t + j]) << "query " << t;
+        }
+    }
+    EXPECT_GE(answered, 28);
+
+    // Two points at the same distance from a query, at the first place.
+    const std::vector<double> pair = {-1, 0, 0, 1, 0, 0, 5, 5, 5, 6, 6, 6, -7, 3, 2};
+    const PointIndex twins(pair.data(), 5);
+    std::vector<tessary::PointIndex::Pending> twinStack(twins.searchDepth());
+    const std::vector<double> between = {0, 0, 0, 0, 1e-3, 0};
+    ASSERT_TRUE(shared.gather(twins, between.data(), 2, 1, twinStack.data()));
+    double number, distance;
+    EXPECT_FALSE(shared.nearest(&between[0], &number, &distance));
+
+    group[3 * 31] = 15.0;  // far from the rest
+    EXPECT_FALSE(shared.gather(index, group.data(), 32, k, stack.data()));
+    group[3 * 31] = std::nan("");
+    EXPECT_FALSE(shared.gather(index, group.data(), 32, k, stack.data()));
 }

@@ -1,0 +1,138 @@
+#include "shared_candidates.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "nearest_set.hpp"
+
+namespace tessary {
+namespace {
+
+// The squared distance exactly as the traversal works it out.
+double squaredDistance(const double* q, const double* p) {
+    const double d0 = q[0] - p[0], d1 = q[1] - p[1], d2 = q[2] - p[2];
+    double dist = d0 * d0;
+    dist += d1 * d1;
+    dist += d2 * d2;
+    return dist;
+}
+
+// A relative step far beyond the rounding of a square root, a sum or a
+// product of a few doubles (a few units of 2^-53), so that a length grown
+// by it bounds the exact one.
+constexpr double slack = 0x1p-40;
+
+// Larger than `length` by more than its rounding.
+double above(double length) { return length * (1 + slack) + std::numeric_limits<double>::denorm_min(); }
+
+}  // namespace
+
+void CandidateSet::add(double distance, double number, const double* xyz) {
+    if (count_ < most) points_[count_] = {distance, number, {xyz[0], xyz[1], xyz[2]}};
+    if (++count_ > most) bound_ = -1.0;
+}
+
+void CandidateSet::sortByDistance() {
+    std::sort(points_, points_ + count_, [](const Point& a, const Point& b) {
+        return a.distance < b.distance || (a.distance == b.distance && a.number < b.number);
+    });
+    for (std::int32_t i = 0; i < count_; ++i) {
+        x_[i] = points_[i].xyz[0];
+        y_[i] = points_[i].xyz[1];
+        z_[i] = points_[i].xyz[2];
+    }
+}
+
+bool SharedCandidates::suits(const PointIndex& index, std::int32_t k, std::int32_t queryCount) {
+    constexpr std::int64_t queriesPerPoint = 32;
+    return k + 1 <= mostNearest && index.pointCount() > k &&
+           queryCount >= queriesPerPoint * static_cast<std::int64_t>(index.pointCount());
+}
+
+// The group's centre is its middle query. Its k + 1 nearest found by the
+// traversal are k + 1 points, so the farthest of them bounds the exact
+// (k+1)-th distance from the centre from above: r. Any query within h of
+// the centre has its k + 1 nearest within r + h of itself, so within
+// r + 2h of the centre, where the list is gathered (with the slack that
+// covers the rounding of each step, and the traversal's margin on its
+// subtree bounds, as the radius search has it).
+// A bound from above on the exact (k+1)-th distance from the centre,
+// squared: that of the k + 1 points the traversal finds nearest to it.
+// +Inf or NaN when the centre is far off or not finite.
+double SharedCandidates::reach(const PointIndex& index, const double* centre, std::int32_t k,
+                               PointIndex::Pending* stack) {
+    double distances[mostNearest], numbers[mostNearest];
+    NearestSet<0> nearestOfCentre(distances, numbers, k + 1);
+    index.findNeighbors(nearestOfCentre, centre, stack);
+    return nearestOfCentre.size() > k ? distances[k] : std::numeric_limits<double>::infinity();
+}
+
+bool SharedCandidates::gather(const PointIndex& index, const double* queries, std::int32_t count, std::int32_t k,
+                              PointIndex::Pending* stack) {
+    const double* centre = queries + 3 * (count / 2);
+    double spread = 0;
+    for (std::int32_t t = 0; t < count; ++t) {
+        const double d = squaredDistance(queries + 3 * t, centre);
+        if (!(d < std::numeric_limits<double>::infinity())) return false;  // NaN too
+        spread = std::max(spread, d);
+    }
+    const double squaredReach = reach(index, centre, k, stack);
+    if (!(squaredReach < std::numeric_limits<double>::infinity())) return false;
+    const double r = above(std::sqrt(squaredReach)), h = above(std::sqrt(spread));
+    // A group spread wider than its neighbours are far shares little.
+    if (!(h <= r)) return false;
+    const double outer = above(r + 2 * h);
+    list_.reset(above(above(outer * outer)));
+    index.findNeighbors(list_, centre, stack);
+    if (list_.overflowed()) return false;
+    list_.sortByDistance();
+    k_ = k;
+    // The traversal's bounds gather a relative rounding of a few units of
+    // 2^-53 per level of the tree.
+    margin_ = 1 + static_cast<double>(index.searchDepth() + 8) * 0x1p-48;
+    return true;
+}
+
+bool SharedCandidates::nearest(const double* q, double* numbers, double* squaredDistances) const {
+    const std::int32_t kept = k_ + 1, count = list_.size();
+    if (count < kept) return false;
+    double all[CandidateSet::most];
+    const double *x = list_.x(), *y = list_.y(), *z = list_.z();
+    for (std::int32_t c = 0; c < count; ++c) {
+        const double d0 = q[0] - x[c], d1 = q[1] - y[c], d2 = q[2] - z[c];
+        double dist = d0 * d0;
+        dist += d1 * d1;
+        dist += d2 * d2;
+        all[c] = dist;
+    }
+    // The k + 1 nearest of the list in ascending order, as slots of the
+    // list: the first k + 1, sorted, then any later one that beats the last.
+    std::int32_t slot[mostNearest];
+    for (std::int32_t c = 0; c < kept; ++c) {
+        std::int32_t i = c;
+        for (; i > 0 && all[slot[i - 1]] > all[c]; --i) slot[i] = slot[i - 1];
+        slot[i] = c;
+    }
+    for (std::int32_t c = kept; c < count; ++c) {
+        if (!(all[c] < all[slot[kept - 1]])) continue;
+        std::int32_t i = kept - 1;
+        for (; i > 0 && all[slot[i - 1]] > all[c]; --i) slot[i] = slot[i - 1];
+        slot[i] = c;
+    }
+    double distance[mostNearest];
+    for (std::int32_t i = 0; i < kept; ++i) distance[i] = all[slot[i]];
+    // Not finite (a query far off or not a number) fails here too: neither
+    // +Inf nor NaN is clear of anything.
+    for (std::int32_t i = 0; i + 2 < kept; ++i)
+        if (!(distance[i] < distance[i + 1])) return false;
+    if (k_ > 1 && !(distance[k_ - 2] * margin_ < distance[k_ - 1])) return false;
+    if (!(distance[k_ - 1] * margin_ < distance[k_])) return false;
+    for (std::int32_t i = 0; i < k_; ++i) {
+        squaredDistances[i] = distance[i];
+        numbers[i] = list_.number(slot[i]);
+    }
+    return true;
+}
+
+}  // namespace tessary
