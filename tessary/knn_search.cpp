@@ -150,25 +150,33 @@ void searchOne(const PointIndex& index, const double* query, std::int32_t k, std
     }
 }
 
-// A group of queries, coordinates 3 apiece at `coords`: through the
-// candidates they share where `shared` is given and they can share them,
-// else each on its own. `into(t)` gives where query t's numbers and squared
-// distances go.
-template <class Set, class Into>
-void searchGroup(const PointIndex& index, const double* coords, std::int32_t count, std::int32_t k,
-                 std::int32_t capacity, PointIndex::Pending* stack, SharedCandidates* shared, Into into) {
-    const bool together = shared != nullptr && count > 1 && shared->gather(index, coords, count, k, stack);
-    for (std::int32_t t = 0; t < count; ++t) {
-        const auto [numbers, squared] = into(t);
-        if (!together || !shared->nearest(coords + 3 * t, numbers, squared))
-            searchOne<Set>(index, coords + 3 * t, k, capacity, numbers, squared, stack);
-    }
-}
-
+// Where a group's results go: query t's numbers at numbers + t * stride,
+// its squared distances at squared + t * stride.
 struct Slots {
     double* numbers;
     double* squared;
+    std::size_t stride;
+
+    Slots from(std::int32_t t) const {
+        const std::size_t at = stride * static_cast<std::size_t>(t);
+        return {numbers + at, squared + at, stride};
+    }
 };
+
+// A group of queries, coordinates 3 apiece at `coords`: through the
+// candidates they share where `shared` is given and they can share them,
+// else each on its own. (Groups that cannot share, split in halves, mostly
+// could not either: measured slower.)
+template <class Set>
+void searchGroup(const PointIndex& index, const double* coords, std::int32_t count, std::int32_t k,
+                 std::int32_t capacity, PointIndex::Pending* stack, SharedCandidates* shared, const Slots& into) {
+    const bool together = shared != nullptr && count > 1 && shared->gather(index, coords, count, k, stack);
+    for (std::int32_t t = 0; t < count; ++t) {
+        const Slots out = into.from(t);
+        if (!together || !shared->nearest(coords + 3 * t, out.numbers, out.squared))
+            searchOne<Set>(index, coords + 3 * t, k, capacity, out.numbers, out.squared, stack);
+    }
+}
 
 // Queries in their own order, a group at a time: each into its output
 // column where the layout has one, else through scratch of the thread's own.
@@ -201,13 +209,11 @@ void searchInPlace(const PointIndex& index, const IO& io, std::int32_t queryCoun
                 to[1] = q[1];
                 to[2] = q[2];
             }
-            searchGroup<Set>(index, coords, count, k, capacity, stack, grouped ? &shared : nullptr,
-                             [&](std::int32_t t) {
-                                 if constexpr (IO::inPlace)
-                                     return Slots{io.numbersOf(first + t), io.squaredOf(first + t)};
-                                 else
-                                     return Slots{results + 2 * width * t, results + 2 * width * t + width};
-                             });
+            // The command's results are k x m; scratch holds a query's numbers
+            // and then its squared distances.
+            Slots into{results, results + width, 2 * width};
+            if constexpr (IO::inPlace) into = {io.numbersOf(first), io.squaredOf(first), width};
+            searchGroup<Set>(index, coords, count, k, capacity, stack, grouped ? &shared : nullptr, into);
             if constexpr (!IO::inPlace)
                 for (std::int32_t t = 0; t < count; ++t)
                     io.store(static_cast<std::size_t>(first + t), coords + 3 * t, results + 2 * width * t,
@@ -254,9 +260,7 @@ void searchAlong(const PointIndex& index, const IO& io, const std::vector<std::u
             }
             for (std::int32_t g = 0; g < count; g += group)
                 searchGroup<Set>(index, gathered + 3 * g, std::min(group, count - g), k, capacity, stack,
-                                 grouped ? &shared : nullptr, [&](std::int32_t t) {
-                                     return Slots{runNumbers + width * (g + t), runDistances + width * (g + t)};
-                                 });
+                                 grouped ? &shared : nullptr, Slots{runNumbers, runDistances, width}.from(g));
             for (std::int32_t t = 0; t < count; ++t)
                 io.store(queryOf(order[first + t]), gathered + 3 * t, runNumbers + width * t, runDistances + width * t);
         }
