@@ -7,6 +7,7 @@
 #include "nearest_set.hpp"
 #include "row_ordered_set.hpp"
 #include "shared_candidates.hpp"
+#include "squared_distance.hpp"
 #include "within_set.hpp"
 #include "wide_nearest_set.hpp"
 
@@ -95,12 +96,7 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
         double worst = set.worst();
         const Record* end = points + node->end;
         for (const Record* r = points + node->second; r != end; ++r) {
-            const double d0 = q[0] - r->xyz[0], d1 = q[1] - r->xyz[1], d2 = q[2] - r->xyz[2];
-            // nanoflann starts from 0 and adds each square; a square is +0 or
-            // more (or NaN), which 0 + leaves as it is.
-            double dist = d0 * d0;
-            dist += d1 * d1;
-            dist += d2 * d2;
+            const double dist = squaredDistance(q, r->xyz[0], r->xyz[1], r->xyz[2]);
             // nanoflann compares with the worst distance at the start of the
             // leaf; a point at or beyond the current one would not enter.
             if (dist < worst) {

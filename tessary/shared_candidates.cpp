@@ -5,18 +5,10 @@
 #include <limits>
 
 #include "nearest_set.hpp"
+#include "squared_distance.hpp"
 
 namespace tessary {
 namespace {
-
-// The squared distance exactly as the traversal works it out.
-double squaredDistance(const double* q, const double* p) {
-    const double d0 = q[0] - p[0], d1 = q[1] - p[1], d2 = q[2] - p[2];
-    double dist = d0 * d0;
-    dist += d1 * d1;
-    dist += d2 * d2;
-    return dist;
-}
 
 // A relative step far beyond the rounding of a square root, a sum or a
 // product of a few doubles (a few units of 2^-53), so that a length grown
@@ -73,7 +65,7 @@ bool SharedCandidates::gather(const PointIndex& index, const double* queries, st
     const double* centre = queries + 3 * (count / 2);
     double spread = 0;
     for (std::int32_t t = 0; t < count; ++t) {
-        const double d = squaredDistance(queries + 3 * t, centre);
+        const double d = squaredDistance(queries + 3 * t, centre[0], centre[1], centre[2]);
         if (!(d < std::numeric_limits<double>::infinity())) return false;  // NaN too
         spread = std::max(spread, d);
     }
@@ -99,13 +91,7 @@ bool SharedCandidates::nearest(const double* q, double* numbers, double* squared
     if (count < kept) return false;
     double all[CandidateSet::most];
     const double *x = list_.x(), *y = list_.y(), *z = list_.z();
-    for (std::int32_t c = 0; c < count; ++c) {
-        const double d0 = q[0] - x[c], d1 = q[1] - y[c], d2 = q[2] - z[c];
-        double dist = d0 * d0;
-        dist += d1 * d1;
-        dist += d2 * d2;
-        all[c] = dist;
-    }
+    for (std::int32_t c = 0; c < count; ++c) all[c] = squaredDistance(q, x[c], y[c], z[c]);
     // The k + 1 nearest of the list in ascending order, as slots of the
     // list: the first k + 1, sorted, then any later one that beats the last.
     std::int32_t slot[mostNearest];
@@ -123,7 +109,10 @@ bool SharedCandidates::nearest(const double* q, double* numbers, double* squared
     double distance[mostNearest];
     for (std::int32_t i = 0; i < kept; ++i) distance[i] = all[slot[i]];
     // Not finite (a query far off or not a number) fails here too: neither
-    // +Inf nor NaN is clear of anything.
+    // +Inf nor NaN is clear of anything. Nor is a distance near the largest
+    // double, where the traversal's bounds could overflow where the
+    // distances do not.
+    if (!(distance[k_] < 0x1p1000)) return false;
     for (std::int32_t i = 0; i + 2 < kept; ++i)
         if (!(distance[i] < distance[i + 1])) return false;
     if (k_ > 1 && !(distance[k_ - 2] * margin_ < distance[k_ - 1])) return false;
