@@ -211,8 +211,12 @@ void searchInPlace(const PointIndex& index, const IO& io, std::int32_t queryCoun
             }
             // The command's results are k x m; scratch holds a query's numbers
             // and then its squared distances.
-            Slots into{results, results + width, 2 * width};
-            if constexpr (IO::inPlace) into = {io.numbersOf(first), io.squaredOf(first), width};
+            const Slots into = [&] {
+                if constexpr (IO::inPlace)
+                    return Slots{io.numbersOf(first), io.squaredOf(first), width};
+                else
+                    return Slots{results, results + width, 2 * width};
+            }();
             searchGroup<Set>(index, coords, count, k, capacity, stack, grouped ? &shared : nullptr, into);
             if constexpr (!IO::inPlace)
                 for (std::int32_t t = 0; t < count; ++t)
