@@ -42,13 +42,6 @@ bool SharedCandidates::suits(const PointIndex& index, std::int32_t k, std::int32
            queryCount >= queriesPerPoint * static_cast<std::int64_t>(index.pointCount());
 }
 
-// The group's centre is its middle query. Its k + 1 nearest found by the
-// traversal are k + 1 points, so the farthest of them bounds the exact
-// (k+1)-th distance from the centre from above: r. Any query within h of
-// the centre has its k + 1 nearest within r + h of itself, so within
-// r + 2h of the centre, where the list is gathered (with the slack that
-// covers the rounding of each step, and the traversal's margin on its
-// subtree bounds, as the radius search has it).
 // A bound from above on the exact (k+1)-th distance from the centre,
 // squared: that of the k + 1 points the traversal finds nearest to it.
 // +Inf or NaN when the centre is far off or not finite.
@@ -60,6 +53,13 @@ double SharedCandidates::reach(const PointIndex& index, const double* centre, st
     return nearestOfCentre.size() > k ? distances[k] : std::numeric_limits<double>::infinity();
 }
 
+// The group's centre is its middle query. Its k + 1 nearest found by the
+// traversal are k + 1 points, so the farthest of them bounds the exact
+// (k+1)-th distance from the centre from above: r. Any query within h of
+// the centre has its k + 1 nearest within r + h of itself, so within
+// r + 2h of the centre, where the list is gathered (with the slack that
+// covers the rounding of each step, and the traversal's margin on its
+// subtree bounds, as the radius search has it).
 bool SharedCandidates::gather(const PointIndex& index, const double* queries, std::int32_t count, std::int32_t k,
                               PointIndex::Pending* stack) {
     const double* centre = queries + 3 * (count / 2);
