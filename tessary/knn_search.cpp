@@ -219,9 +219,10 @@ void searchInPlace(const PointIndex& index, const IO& io, std::int32_t queryCoun
             }();
             searchGroup<Set>(index, coords, count, k, capacity, stack, grouped ? &shared : nullptr, into);
             if constexpr (!IO::inPlace)
-                for (std::int32_t t = 0; t < count; ++t)
-                    io.store(static_cast<std::size_t>(first + t), coords + 3 * t, results + 2 * width * t,
-                             results + 2 * width * t + width);
+                for (std::int32_t t = 0; t < count; ++t) {
+                    const Slots out = into.from(t);
+                    io.store(static_cast<std::size_t>(first + t), coords + 3 * t, out.numbers, out.squared);
+                }
         }
     }
 }
