@@ -41,10 +41,21 @@ PointIndex::PointIndex(const double* points, std::int32_t count) {
 }
 
 // nanoflann's searchLevel without the recursion: down the nearer children to
-// a leaf, noting each far child with the bound and axis distances nanoflann
-// would pass it; then the far children from the deepest up, each visited if
-// its bound does not exceed the worst distance at that moment, which is when
-// the recursion would decide.
+// a leaf, noting each far child with its bound and per-axis distances; then
+// the far children from the deepest up, each visited if its bound does not
+// exceed the worst distance at that moment, which is when the recursion
+// would decide.
+//
+// The bound differs from nanoflann's. nanoflann updates it as
+// mindistsq + cut - dists[feature], whose roundings can lift it above the
+// squared distance of a point in the child (a few units in the last place
+// per level) and whose middle sum can overflow where the result does not;
+// either prunes a true neighbour. Here it is the per-axis distances added
+// in the order squaredDistance adds a point's squares. Each per-axis
+// distance is the rounded square of the rounded difference to the child's
+// box, never more than that of any point in the child, and rounding is
+// monotonic, so the bound never exceeds a point's squared distance: the
+// search is exact, and where nanoflann's is exact the two agree to the bit.
 template <class Set>
 void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const {
     // The distance from the query to the box around all points, per axis,
@@ -52,16 +63,9 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
     // an array lives in memory, and reading two of its elements at once
     // just after storing them one by one stalls the processor.
     double dists[3] = {0, 0, 0};
-    double mindistsq = 0;
     for (int i = 0; i < 3; ++i) {
-        if (q[i] < low_[i]) {
-            dists[i] = (q[i] - low_[i]) * (q[i] - low_[i]);
-            mindistsq += dists[i];
-        }
-        if (q[i] > high_[i]) {
-            dists[i] = (q[i] - high_[i]) * (q[i] - high_[i]);
-            mindistsq += dists[i];
-        }
+        if (q[i] < low_[i]) dists[i] = (q[i] - low_[i]) * (q[i] - low_[i]);
+        if (q[i] > high_[i]) dists[i] = (q[i] - high_[i]) * (q[i] - high_[i]);
     }
     double dist0 = dists[0], dist1 = dists[1], dist2 = dists[2];
     const Node* const nodes = nodes_.data();
@@ -86,11 +90,13 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
                 at = node->second;
                 cut = (val - node->divlow) * (val - node->divlow);
             }
-            far.mindistsq = mindistsq + cut - (feature == 0 ? dist0 : feature == 1 ? dist1 : dist2);
-            far.dists[0] = dist0;
-            far.dists[1] = dist1;
-            far.dists[2] = dist2;
-            far.dists[feature] = cut;
+            const double far0 = feature == 0 ? cut : dist0;
+            const double far1 = feature == 1 ? cut : dist1;
+            const double far2 = feature == 2 ? cut : dist2;
+            far.mindistsq = (far0 + far1) + far2;
+            far.dists[0] = far0;
+            far.dists[1] = far1;
+            far.dists[2] = far2;
             node = nodes + at;
         }
         double worst = set.worst();
@@ -112,7 +118,6 @@ void PointIndex::findNeighbors(Set& set, const double* q, Pending* stack) const 
             const Pending& far = stack[--depth];
             if (far.mindistsq <= worst) {
                 at = far.node;
-                mindistsq = far.mindistsq;
                 dist0 = far.dists[0];
                 dist1 = far.dists[1];
                 dist2 = far.dists[2];

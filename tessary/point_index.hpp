@@ -4,9 +4,11 @@
 // The tree is nanoflann's, with leaf size 10, built on every core (see
 // tree_builder.hpp) and laid out flat: nodes in depth-first order and the
 // points in the order of the tree's leaves. It is searched by a traversal
-// that repeats nanoflann's exactly: the same branch order, the same pruning
-// arithmetic and the same result set, so every result, ties included, is the
-// one nanoflann gives; only the memory it walks is compact.
+// that repeats nanoflann's: the same branch order and the same result set,
+// over compact memory. Its bound on a subtree never exceeds the squared
+// distance of a point in it (see findNeighbors), so the search is exact at
+// every scale; wherever nanoflann's own search is exact, every result, ties
+// included, is the one nanoflann gives.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +22,8 @@ class PointIndex {
 public:
     static constexpr int leafSize = 10;
 
-    // A far child the search has still to decide on: the child, the distance
-    // bound nanoflann compares for it and the per-axis distances it carries.
+    // A far child the search has still to decide on: the child, the bound
+    // on its points' squared distances and the per-axis distances it carries.
     struct Pending {
         std::int32_t node;
         double mindistsq;
@@ -36,7 +38,7 @@ public:
     // How many Pending entries one search needs: the depth of the tree.
     std::size_t searchDepth() const { return depth_; }
 
-    // nanoflann's findNeighbors with default search parameters (exact):
+    // nanoflann's findNeighbors with default search parameters, exact:
     // fills `set` with the 1-based numbers of the points, as the host counts.
     // `stack` has searchDepth() entries. The index must hold at least one
     // point.

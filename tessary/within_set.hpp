@@ -1,20 +1,20 @@
 // The result set of a radius search.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
 namespace tessary {
 
 // What the traversal fills: every point offered at or within the squared
-// radius. It offers the points below worst(), and visits the subtrees
-// whose bound is at most worst(): a margin above the radius covers the
-// bound's rounding, so that no point at the radius itself is pruned.
+// radius. It offers the points below worst(), so worst() is the next double
+// above the radius: a point at the radius itself is offered too.
 class WithinSet {
 public:
     WithinSet(double squaredRadius, double* distances, double* numbers, std::int64_t capacity)
         : limit_(squaredRadius),
-          bound_(squaredRadius * (1 + 0x1p-40) + std::numeric_limits<double>::denorm_min()),
+          bound_(std::nextafter(squaredRadius, std::numeric_limits<double>::infinity())),
           distances_(distances),
           numbers_(numbers),
           capacity_(capacity) {}
