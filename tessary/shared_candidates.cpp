@@ -14,9 +14,22 @@ namespace {
 // product of a few doubles (a few units of 2^-53), so that a length grown
 // by it bounds the exact one.
 constexpr double slack = 0x1p-40;
+constexpr double tiny = std::numeric_limits<double>::denorm_min();
 
 // Larger than `length` by more than its rounding.
-double above(double length) { return length * (1 + slack) + std::numeric_limits<double>::denorm_min(); }
+double above(double length) { return length * (1 + slack) + tiny; }
+
+// Larger than the exact distance whose square was computed as `squared`.
+// Each of the three squares may round by half the smallest subnormal, which
+// no relative step covers once the squares are that small: 2^-537 apart
+// gives a square of 2^-1074 or of 0. So that much is added before the root.
+double lengthAbove(double squared) { return above(std::sqrt(squared + 2 * tiny)); }
+
+// A computed squared distance lies within 10 units of 2^-53, relative, and
+// two smallest subnormals of the exact one: a k-th distance clear of the
+// (k+1)-th by this factor and this much more lies below it exactly too.
+constexpr double clearance = 1 + 0x1p-40;
+constexpr double clearanceAbsolute = 8 * tiny;
 
 }  // namespace
 
@@ -57,9 +70,9 @@ double SharedCandidates::reach(const PointIndex& index, const double* centre, st
 // traversal are k + 1 points, so the farthest of them bounds the exact
 // (k+1)-th distance from the centre from above: r. Any query within h of
 // the centre has its k + 1 nearest within r + h of itself, so within
-// r + 2h of the centre, where the list is gathered (with the slack that
-// covers the rounding of each step, and the traversal's margin on its
-// subtree bounds, as the radius search has it).
+// r + 2h of the centre, where the list is gathered: every point whose
+// computed squared distance from the centre is below that length squared,
+// grown past the rounding of each step (the traversal itself is exact).
 bool SharedCandidates::gather(const PointIndex& index, const double* queries, std::int32_t count, std::int32_t k,
                               PointIndex::Pending* stack) {
     const double* centre = queries + 3 * (count / 2);
@@ -71,7 +84,7 @@ bool SharedCandidates::gather(const PointIndex& index, const double* queries, st
     }
     const double squaredReach = reach(index, centre, k, stack);
     if (!(squaredReach < std::numeric_limits<double>::infinity())) return false;
-    const double r = above(std::sqrt(squaredReach)), h = above(std::sqrt(spread));
+    const double r = lengthAbove(squaredReach), h = lengthAbove(spread);
     // A group spread wider than its neighbours are far shares little.
     if (!(h <= r)) return false;
     const double outer = above(r + 2 * h);
@@ -80,9 +93,6 @@ bool SharedCandidates::gather(const PointIndex& index, const double* queries, st
     if (list_.overflowed()) return false;
     list_.sortByDistance();
     k_ = k;
-    // The traversal's bounds gather a relative rounding of a few units of
-    // 2^-53 per level of the tree.
-    margin_ = 1 + static_cast<double>(index.searchDepth() + 8) * 0x1p-48;
     return true;
 }
 
@@ -110,13 +120,16 @@ bool SharedCandidates::nearest(const double* q, double* numbers, double* squared
     for (std::int32_t i = 0; i < kept; ++i) distance[i] = all[slot[i]];
     // Not finite (a query far off or not a number) fails here too: neither
     // +Inf nor NaN is clear of anything. Nor is a distance near the largest
-    // double, where the traversal's bounds could overflow where the
-    // distances do not.
+    // double, where the group's lengths, grown by their slack, could
+    // overflow.
     if (!(distance[k_] < 0x1p1000)) return false;
     for (std::int32_t i = 0; i + 2 < kept; ++i)
         if (!(distance[i] < distance[i + 1])) return false;
-    if (k_ > 1 && !(distance[k_ - 2] * margin_ < distance[k_ - 1])) return false;
-    if (!(distance[k_ - 1] * margin_ < distance[k_])) return false;
+    // A point left out of the list lies farther from the query, exactly,
+    // than each of the query's k + 1 exact nearest, which the list holds;
+    // with the k-th clear of the (k+1)-th, it cannot round to the k-th or
+    // below.
+    if (!(distance[k_ - 1] * clearance + clearanceAbsolute < distance[k_])) return false;
     for (std::int32_t i = 0; i < k_; ++i) {
         squaredDistances[i] = distance[i];
         numbers[i] = list_.number(slot[i]);

@@ -4,15 +4,15 @@
 // then takes its nearest from that short list instead of walking the tree.
 //
 // The answer is the traversal's, bit for bit, whenever it is used. The
-// traversal finds the true k nearest in ascending order unless two squared
-// distances at the k-th place lie within its bounds' rounding of each other:
-// its bound on a subtree may exceed the true one by a few units in the last
-// place, and so prune a point whose distance is that close to the current
-// worst, which is itself a neighbour's distance. So a query takes the list's
-// answer only when its k + 1 nearest distances are strictly increasing and
-// the k-th is clear of the (k-1)-th and the (k+1)-th by a margin far beyond
-// that rounding; any other query is searched by the traversal. Equal
-// distances, where the two tie rules differ, always go to the traversal.
+// traversal finds the k smallest squared distances as they are computed;
+// the list holds every point whose exact distance can place it among a
+// query's k + 1 nearest. The two orders differ only by rounding: a few
+// units in the last place, relative, and half the smallest subnormal per
+// square, absolute. So a query takes the list's answer only when its k + 1
+// nearest distances are strictly increasing and the k-th is clear of the
+// (k+1)-th by a margin far beyond that rounding; any other query is
+// searched by the traversal. Equal distances, where the two tie rules
+// differ, always go to the traversal.
 #pragma once
 
 #include <cstdint>
@@ -91,7 +91,6 @@ private:
 
     CandidateSet list_;
     std::int32_t k_ = 0;
-    double margin_ = 0;  // 1 + the relative clearance the k-th distance needs
 };
 
 }  // namespace tessary
