@@ -5,7 +5,6 @@
 #include <limits>
 #include <utility>
 
-#include "c_heap_allocator.hpp"
 #include "openmp.hpp"
 #include "within_set.hpp"
 
@@ -13,7 +12,6 @@ namespace tessary {
 namespace {
 
 using Pair = std::pair<double, double>;  // squared distance, point number
-using PairBuffer = std::vector<Pair, common::CHeapAllocator<Pair>>;
 
 }  // namespace
 
@@ -34,17 +32,26 @@ void rangeCount(const PointIndex& index, const QueryRows& queries, const Squared
     }
 }
 
-// The buffers of the parallel loop grow on the C heap, which every thread
-// may use; the host's allocator is for the calling thread alone.
+// A sorted query's pairs are sorted in a buffer of its thread's own, each as
+// large as the most points a query has: taken from the host's allocator
+// before the parallel loop, where a failure raises the module's error. Taken
+// inside the loop, a failure would end the process (an exception may not
+// leave a parallel region), and the host's allocator serves its own thread
+// alone.
 void rangeCollect(const PointIndex& index, const QueryRows& queries, const SquaredRadii& radii, bool sorted,
                   const RowMap& map, const std::int64_t* counts, double* const* rows, double* const* distances) {
     if (index.pointCount() == 0) return;
     const std::size_t depth = index.searchDepth();
-    std::vector<PointIndex::Pending> stacks(depth * static_cast<std::size_t>(maxThreads()));
+    const auto threads = static_cast<std::size_t>(maxThreads());
+    std::vector<PointIndex::Pending> stacks(depth * threads);
+    const std::int64_t most = sorted && queries.count > 0 ? *std::max_element(counts, counts + queries.count) : 0;
+    const auto width = static_cast<std::size_t>(std::min<std::int64_t>(most, index.pointCount()));
+    std::vector<Pair> buffers(width * threads);
 #pragma omp parallel
     {
-        PairBuffer found;
-        PointIndex::Pending* stack = stacks.data() + depth * static_cast<std::size_t>(threadNumber());
+        const auto thread = static_cast<std::size_t>(threadNumber());
+        PointIndex::Pending* stack = stacks.data() + depth * thread;
+        Pair* found = buffers.data() + width * thread;
 #pragma omp for schedule(dynamic, 256)
         for (std::int32_t i = 0; i < queries.count; ++i) {
             if (counts[i] == 0) continue;
@@ -54,9 +61,8 @@ void rangeCollect(const PointIndex& index, const QueryRows& queries, const Squar
             index.findNeighbors(set, q, stack);
             const auto n = static_cast<std::size_t>(std::min(counts[i], set.size()));
             if (sorted) {
-                found.resize(n);
                 for (std::size_t j = 0; j < n; ++j) found[j] = {distances[i][j], rows[i][j]};
-                std::sort(found.begin(), found.end());
+                std::sort(found, found + n);
                 for (std::size_t j = 0; j < n; ++j) {
                     distances[i][j] = found[j].first;
                     rows[i][j] = found[j].second;
