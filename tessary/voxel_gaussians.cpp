@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "cell_order.hpp"
+#include "openmp.hpp"
 #include "uninitialized.hpp"
 
 namespace tessary {
@@ -48,6 +49,7 @@ private:
     struct Point {
         double x, y, z;
     };
+    static double scaledMean(const Point* points, std::int32_t first, std::int32_t end, int axis);
     std::vector<std::int32_t> order_;  // the finite rows by voxel, by row within one
     std::vector<std::int32_t> start_;  // each voxel's first position in order_, then order_.size()
     std::vector<Point> sorted_;        // the points in that order
@@ -63,18 +65,37 @@ inline VoxelGrid::Key VoxelGrid::keyOf(std::int32_t row) const {
 
 // The bounds of the finite rows' keys; false when a key is out of range.
 // The rounded quotient and floor are monotonic, so the bounds are the keys
-// of the coordinates' bounds, found without a division a row.
+// of the coordinates' bounds, found without a division a row. Each block of
+// rows finds its own, merged afterwards: min and max reductions are OpenMP
+// 3.1, which Visual C++ does not take.
 bool VoxelGrid::findBounds(Key& low, Key& high) const {
     constexpr double inf = std::numeric_limits<double>::infinity();
-    double lx = inf, ly = inf, lz = inf, hx = -inf, hy = -inf, hz = -inf;
+    const int blocks = maxThreads();
+    std::vector<double> found(6 * static_cast<std::size_t>(blocks));  // per block: low x, y, z, high x, y, z
     const std::size_t m = static_cast<std::size_t>(m_);
     const double* rows = rows_;
-#pragma omp parallel for schedule(static) reduction(min : lx, ly, lz) reduction(max : hx, hy, hz)
-    for (std::int32_t i = 0; i < m_; ++i) {
-        const double x = rows[i], y = rows[i + m], z = rows[i + 2 * m];
-        if (!(std::isfinite(x) && std::isfinite(y) && std::isfinite(z))) continue;
-        lx = std::min(lx, x), ly = std::min(ly, y), lz = std::min(lz, z);
-        hx = std::max(hx, x), hy = std::max(hy, y), hz = std::max(hz, z);
+    double* blockBounds = found.data();
+    // In 64 bits: m times the block number overflows a 32-bit size_t.
+    const auto blockStart = [=](int b) {
+        return static_cast<std::size_t>(std::uint64_t{m} * static_cast<std::uint64_t>(b) / static_cast<std::uint64_t>(blocks));
+    };
+#pragma omp parallel for schedule(static)
+    for (int b = 0; b < blocks; ++b) {
+        double lx = inf, ly = inf, lz = inf, hx = -inf, hy = -inf, hz = -inf;
+        for (std::size_t i = blockStart(b); i < blockStart(b + 1); ++i) {
+            const double x = rows[i], y = rows[i + m], z = rows[i + 2 * m];
+            if (!(std::isfinite(x) && std::isfinite(y) && std::isfinite(z))) continue;
+            lx = std::min(lx, x), ly = std::min(ly, y), lz = std::min(lz, z);
+            hx = std::max(hx, x), hy = std::max(hy, y), hz = std::max(hz, z);
+        }
+        const double own[6] = {lx, ly, lz, hx, hy, hz};
+        std::copy(own, own + 6, blockBounds + 6 * static_cast<std::size_t>(b));
+    }
+    double lx = inf, ly = inf, lz = inf, hx = -inf, hy = -inf, hz = -inf;
+    for (int b = 0; b < blocks; ++b) {
+        const double* own = blockBounds + 6 * static_cast<std::size_t>(b);
+        lx = std::min(lx, own[0]), ly = std::min(ly, own[1]), lz = std::min(lz, own[2]);
+        hx = std::max(hx, own[3]), hy = std::max(hy, own[4]), hz = std::max(hz, own[5]);
     }
     if (lx > hx) {
         low = {0, 0, 0};
@@ -191,6 +212,17 @@ void VoxelGrid::markVoxels(const std::vector<std::uint64_t>& sortedKeys) {
     start_.push_back(static_cast<std::int32_t>(sortedKeys.size()));
 }
 
+// The mean along `axis` of points whose plain sum overflows, though every
+// one is finite: each is scaled down first by a power of two, exactly but
+// for digits far below the mean, so that the sum of up to 2^31 of them fits.
+double VoxelGrid::scaledMean(const Point* points, std::int32_t first, std::int32_t end, int axis) {
+    constexpr double down = 0x1p-32;
+    double sum = 0;
+    for (std::int32_t at = first; at < end; ++at)
+        sum += (axis == 0 ? points[at].x : axis == 1 ? points[at].y : points[at].z) * down;
+    return sum / (end - first) / down;
+}
+
 void VoxelGrid::fill(std::int32_t minPoints, VoxelMap& map) const {
     std::vector<std::int32_t> kept;
     for (std::size_t v = 0; v + 1 < start_.size(); ++v)
@@ -212,6 +244,8 @@ void VoxelGrid::fill(std::int32_t minPoints, VoxelMap& map) const {
             mean[2] += sorted[at].z;
         }
         for (double& v : mean) v /= n;
+        for (int d = 0; d < 3; ++d)
+            if (!std::isfinite(mean[d])) mean[d] = scaledMean(sorted, first, end, d);
         // The deviations from the mean, not the squares' sums, so that a
         // tight voxel far from the origin keeps its digits.
         double c[6] = {0, 0, 0, 0, 0, 0};  // xx, yx, zx, yy, zy, zz
