@@ -4,9 +4,12 @@ function [idx, corepts] = densityClusters(X, epsilon, minpts)
 %   [IDX, COREPTS] = densityClusters(X, EPSILON, MINPTS)
 %     X        M x 3 single or double, one point per row, or a pointCloud
 %              (as PointCloudIndex takes it).
-%     EPSILON  positive finite scalar: the neighbourhood radius. Points at a
-%              Euclidean distance of at most EPSILON, computed in double
-%              precision, are neighbours; a point is its own.
+%     EPSILON  scalar from 1e-150 to 1e150: the neighbourhood radius. Points
+%              at a Euclidean distance of at most EPSILON, computed in double
+%              precision as sqrt((dx^2 + dy^2) + dz^2), are neighbours; a
+%              point is its own. Beyond that range the squares near EPSILON
+%              overflow or underflow, and the computed distance no longer
+%              answers as the geometry does, so it is refused.
 %     MINPTS   positive integer: a core point has at least MINPTS points in
 %              its neighbourhood, itself counted.
 %     IDX      M x 1 double: -1 for noise; the clusters 1, 2, ... in the
@@ -37,8 +40,8 @@ if nargin < 3
   error('densityClusters:tooFewInputs', 'densityClusters: call densityClusters(X, epsilon, minpts)');
 end
 X = pointRows(X, 'densityClusters', 'X');
-if ~(isnumeric(epsilon) && isscalar(epsilon) && isreal(epsilon) && epsilon > 0 && isfinite(epsilon))
-  error('densityClusters:badEpsilon', 'densityClusters: epsilon must be a positive finite scalar');
+if ~(isnumeric(epsilon) && isscalar(epsilon) && isreal(epsilon) && epsilon >= 1e-150 && epsilon <= 1e150)
+  error('densityClusters:badEpsilon', 'densityClusters: epsilon must be a scalar from 1e-150 to 1e150');
 end
 if ~(isnumeric(minpts) && isscalar(minpts) && isreal(minpts) && minpts >= 1 && minpts == fix(minpts) && ...
      minpts <= intmax('int32'))

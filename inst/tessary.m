@@ -103,6 +103,7 @@ function varargout = tessary(varargin)
 %   tessary:badCandidate       an IDS entry neither 0 nor a Gaussian number
 %   tessary:notPositive        VOXELSIZE or EPSILON not positive and finite
 %   tessary:notCount           MINPOINTS or MINPTS not a whole number >= 1
+%   tessary:outsideRange       EPSILON below 1e-150 or above 1e150
 %   tessary:keyOutOfRange      X too far out for its voxels (beyond 2^62
 %                              voxels) or for EPSILON (beyond 2^38 EPSILON)
 %   tessary:resultTooLarge, tessary:outOfMemory, tessary:exception

@@ -6,6 +6,17 @@
 
 namespace tessary {
 
+// The radii the rule below is kept for. Within them epsilon squared, and the
+// squares of any two points near epsilon apart, are normal doubles far from
+// either end of the range, so the rounded rule answers as the geometry the
+// grid relies on does (two points of one cell, less than epsilon apart, are
+// never tested). Beyond them a square overflows or loses its digits to
+// underflow, and the rule and the geometry part.
+constexpr double densityEpsilonLow = 1e-150, densityEpsilonHigh = 1e150;
+inline bool densityEpsilonFits(double epsilon) {
+    return epsilon >= densityEpsilonLow && epsilon <= densityEpsilonHigh;
+}
+
 // `rows`: an m x 3 column-major matrix, one point per row. Whether every
 // finite coordinate lies close enough to the origin, relative to epsilon,
 // for the grid that finds the neighbours.

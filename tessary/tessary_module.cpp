@@ -218,6 +218,7 @@ void runDensityClusters(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArra
     if (nrhs != 6) raiseError(ErrorCode::inputCount, 6, nrhs);
     const MatrixArg x = readRows(prhs[3], densityNames[3]);
     const double epsilon = common::readPositive(prhs[4], densityNames[4]);
+    if (!densityEpsilonFits(epsilon)) raiseError(ErrorCode::outsideRange, densityNames[4], "1e-150", "1e150");
     const std::int32_t minPts = common::readCount(prhs[5], densityNames[5]);
     requireAtMostOutputs(2, nlhs);
     if (!densityClustersFit(x.data, x.rows, epsilon))

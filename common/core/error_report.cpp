@@ -37,6 +37,7 @@ constexpr ErrorMessage messages[] = {
     {"notNonNegative", "Argument %s must be a finite number of at least 0."},
     {"lengthMismatch", "Argument %s must have 0 or %i elements (not %i)."},
     {"tooManyColumns", "Argument %s must have at most %i columns (not %i)."},
+    {"outsideRange", "Argument %s must lie between %s and %s."},
     {"resultTooLarge", "A result of %i x %i elements is too large to allocate."},
     {"outOfMemory", "Out of memory (%s)."},
     {"exception", "%s"},

@@ -37,6 +37,7 @@ enum class ErrorCode {
     notNonNegative,
     lengthMismatch,
     tooManyColumns,
+    outsideRange,
     resultTooLarge,
     outOfMemory,
     exception,

@@ -126,6 +126,35 @@
 %! assert (size (corepts), [0 1]);
 
 %!test
+%! ## At both ends of epsilon's range the rule and the script agree on a
+%! ## lattice of steps near epsilon, some pairs exactly epsilon apart; beyond
+%! ## them epsilon is refused, where a square would overflow or underflow.
+%! rand ("seed", 3);
+%! for e = [1e-150 1e150]
+%!   X = e * (0.25 * floor (16 * rand (60, 3)));
+%!   assert (densityClusters (X, e, 3), script_dbscan (X, e, 3));
+%! endfor
+%! assert (densityClusters ([5.5e149 0 0; 1.05e150 0 0], 1e150, 2), [1; 1]);
+%! bad = {@() densityClusters ([5.5e299 0 0; 1.05e300 0 0], 1e300, 2), @() densityClusters (zeros (2, 3), 1e-151, 2)};
+%! for k = 1:2
+%!   try
+%!     bad{k} ();
+%!     error ("no error for case %d", k);
+%!   catch err
+%!     assert (err.identifier, "densityClusters:badEpsilon");
+%!   end_try_catch
+%! endfor
+%! try
+%!   tessary ("do", zeros (1, 4, "uint8"), "densityClusters", [5.5e299 0 0; 1.05e300 0 0], 1e300, 2);
+%!   error ("no error");
+%! catch err
+%!   assert (err.identifier, "tessary:outsideRange");
+%! end_try_catch
+%! ## A voxel of two points near the largest double: its mean is finite.
+%! means = voxelGaussians ([1.7e308 0 0; 1.6e308 0 0], 1e308, "MinPoints", 1);
+%! assert (means, [1.65e308 0 0], eps (1.65e308));
+
+%!test
 %! ## Every bad argument, with its identifier.
 %! X = rand (10, 3);
 %! bad = {{@() voxelGaussians (X(:, 1:2), 1), "voxelGaussians:badX"}, ...
