@@ -450,6 +450,9 @@ void exhaustion(const Modules& m) {
     const MexFunction t = m.tessary, c = m.corvane;
     const Array pts = cloud(300, 9), q = cloud(50, 10), doText = text("do"), init = text("init");
     const Array knn = text("knnsearch"), kd = text("kd"), kd2 = text("kd2"), three = scalar(3);
+    // rangesearch of the layer, sorted: rows 50 x 3 and the buffers it sorts in.
+    const Array range = text("rangerows"), queryRows = doubles(50, 3, std::vector<double>(mxGetPr(q.get()), mxGetPr(q.get()) + 150));
+    const Array radius = scalar(2.0), allRows = doubles(0, 0), sorted = scalar(1);
     const Array kept = newObject(t, pts), keptPlaceholder = newObject(c, pts);
     auto search = [&](const Array& h) { return call(t, 2, {doText.get(), h.get(), knn.get(), q.get(), three.get()}); };
     const Result expected = search(kept);
@@ -463,6 +466,7 @@ void exhaustion(const Modules& m) {
     const std::vector<Form> forms = {
         {"init", t, 1, {init.get(), pts.get()}},
         {"knnsearch", t, 2, {doText.get(), kept.get(), knn.get(), q.get(), three.get()}},
+        {"rangerows", t, 2, {doText.get(), kept.get(), range.get(), queryRows.get(), radius.get(), allRows.get(), sorted.get()}},
         {"kd", t, 3, {doText.get(), kept.get(), kd.get(), g.points.get(), g.ids.get(), g.means.get(), g.covs.get(),
                       g.one.get(), g.two.get()}},
         {"kd2", t, 1, {doText.get(), kept.get(), kd2.get(), g.points.get(), g.ids.get(), g.means.get(),
