@@ -56,31 +56,57 @@ inline std::vector<std::int32_t> regionQuery(const std::vector<ClusterPoint>& li
     return result;
 }
 
-// Labels of the linear-scan DBSCAN, and the number of clusters.
-inline std::vector<std::int32_t> dbscan(std::vector<ClusterPoint> list, std::int32_t* clusters = nullptr) {
-    const std::uint32_t minPts = 5;
+// Labels of the linear-scan DBSCAN over `count` points whose neighbours,
+// the point itself left out, `region(i)` lists in ascending order; and the
+// number of clusters.
+template <class Region>
+std::vector<std::int32_t> dbscanWith(std::int32_t count, std::uint32_t minPts, Region region,
+                                     std::int32_t* clusters = nullptr) {
+    std::vector<std::int32_t> labels(static_cast<std::size_t>(count), tessary::UNCLASSIFIED);
     std::int32_t last = -1;
-    for (std::int32_t i = 0; i < static_cast<std::int32_t>(list.size()); ++i) {
-        if (list[i].clusterId != tessary::UNCLASSIFIED) continue;
-        std::vector<std::int32_t> seeds = regionQuery(list, i);
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (labels[i] != tessary::UNCLASSIFIED) continue;
+        std::vector<std::int32_t> seeds = region(i);
         if (seeds.size() + 1 < minPts) {
-            list[i].clusterId = tessary::NOISE;
+            labels[i] = tessary::NOISE;
             continue;
         }
-        list[i].clusterId = ++last;
+        labels[i] = ++last;
         while (!seeds.empty()) {
             const std::int32_t c = seeds.back();
             seeds.pop_back();
-            if (list[c].clusterId == tessary::NOISE) list[c].clusterId = last;
-            if (list[c].clusterId != tessary::UNCLASSIFIED) continue;
-            list[c].clusterId = last;
-            const std::vector<std::int32_t> nb = regionQuery(list, c);
+            if (labels[c] == tessary::NOISE) labels[c] = last;
+            if (labels[c] != tessary::UNCLASSIFIED) continue;
+            labels[c] = last;
+            const std::vector<std::int32_t> nb = region(c);
             if (nb.size() + 1 >= minPts) seeds.insert(seeds.end(), nb.begin(), nb.end());
         }
     }
     if (clusters != nullptr) *clusters = last + 1;
-    std::vector<std::int32_t> labels;
-    for (const auto& r : list) labels.push_back(r.clusterId);
+    return labels;
+}
+
+// "kd"'s clustering: float32, eps 0.75, 5 points.
+inline std::vector<std::int32_t> dbscan(const std::vector<ClusterPoint>& list, std::int32_t* clusters = nullptr) {
+    return dbscanWith(static_cast<std::int32_t>(list.size()), 5, [&](std::int32_t i) { return regionQuery(list, i); },
+                      clusters);
+}
+
+// densityClusters' rule on m x 3 rows (column-major): neighbours when
+// sqrt((dx*dx + dy*dy) + dz*dz), in double, is at most eps; labels as it
+// gives them, -1 for noise and clusters from 1.
+inline std::vector<double> dbscanRows(const std::vector<double>& rows, double eps, std::uint32_t minPts) {
+    const auto m = static_cast<std::int32_t>(rows.size() / 3);
+    const auto region = [&](std::int32_t p) {
+        std::vector<std::int32_t> result;
+        for (std::int32_t i = 0; i < m; ++i) {
+            const double dx = rows[p] - rows[i], dy = rows[p + m] - rows[i + m], dz = rows[p + 2 * m] - rows[i + 2 * m];
+            if (i != p && std::sqrt((dx * dx + dy * dy) + dz * dz) <= eps) result.push_back(i);
+        }
+        return result;
+    };
+    std::vector<double> labels;
+    for (const std::int32_t label : dbscanWith(m, minPts, region)) labels.push_back(label < 0 ? -1.0 : label + 1.0);
     return labels;
 }
 

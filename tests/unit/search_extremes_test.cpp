@@ -1,9 +1,10 @@
-// The searches at the edges of double precision, against brute force: the
-// cases once answered wrong, and random clouds from 1e-160 to 1e155, lattices
-// queried a rounding step off their nodes, K up to n + 3.
+// The searches and the clustering at the edges of double precision, against
+// brute force: the cases once answered wrong, random clouds from 1e-160 to
+// 1e155, lattices queried a rounding step off their nodes, K up to n + 3,
+// and DBSCAN over the whole range of epsilon.
 //
-// The random run is short by default; TESSARY_EXTREME_CASES sets how many
-// clouds it searches (scripts/fuzz-long.sh runs many).
+// The random runs are short by default; TESSARY_EXTREME_CASES sets how many
+// clouds each takes (scripts/fuzz-long.sh runs many).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "brute_force_search.hpp"
+#include "density_clusters.hpp"
+#include "reference_algorithms.hpp"
 #include "squared_limit.hpp"
 
 using reference::BruteForceSearch;
@@ -92,6 +95,11 @@ Case randomCase(std::mt19937_64& rng) {
     return c;
 }
 
+long caseCount() {
+    const char* setting = std::getenv("TESSARY_EXTREME_CASES");
+    return setting != nullptr ? std::strtol(setting, nullptr, 10) : 300;
+}
+
 }  // namespace
 
 // Rows 3 and 4 are the same point at the third distance: the smaller row
@@ -141,8 +149,7 @@ TEST(SearchExtremes, SquaredLimitOfEveryRadius) {
 }
 
 TEST(SearchExtremes, RandomCloudsAtEveryScaleMatchBruteForce) {
-    const char* setting = std::getenv("TESSARY_EXTREME_CASES");
-    const long cases = setting != nullptr ? std::strtol(setting, nullptr, 10) : 300;
+    const long cases = caseCount();
     std::mt19937_64 rng(20261210);
     long clean = 0;
     for (long t = 0; t < cases; ++t) {
@@ -153,4 +160,29 @@ TEST(SearchExtremes, RandomCloudsAtEveryScaleMatchBruteForce) {
         ++clean;
     }
     std::printf("%ld clouds at scales 1e-160 to 1e155 searched as brute force does\n", clean);
+}
+
+// Lattices in steps of a quarter of epsilon (many pairs at epsilon itself or
+// a rounding step either side), off the origin by up to 1e6 epsilon.
+TEST(SearchExtremes, ClusteringOverTheRangeOfEpsilonMatchesTheLinearScan) {
+    const long cases = caseCount();
+    std::mt19937_64 rng(1210);
+    std::uniform_int_distribution<int> exponent(-150, 149), size(1, 120), cell(0, 12), minPts(1, 6), coin(0, 3);
+    std::uniform_real_distribution<double> u(1.0, 10.0);
+    long clean = 0;
+    for (long t = 0; t < cases; ++t) {
+        const double eps = std::pow(10.0, exponent(rng)) * u(rng);
+        const double offset = coin(rng) == 0 ? eps * std::pow(10.0, coin(rng) * 2) : 0.0;
+        const auto m = static_cast<std::int32_t>(size(rng));
+        std::vector<double> rows(3 * static_cast<std::size_t>(m));
+        for (double& v : rows) v = offset + 0.25 * eps * cell(rng);
+        const auto points = static_cast<std::uint32_t>(minPts(rng));
+        std::vector<double> idx(static_cast<std::size_t>(m));
+        std::vector<std::uint8_t> core(static_cast<std::size_t>(m));
+        ASSERT_TRUE(tessary::densityClustersFit(rows.data(), m, eps));
+        tessary::densityClusters(rows.data(), m, eps, points, idx.data(), core.data());
+        ASSERT_EQ(idx, reference::dbscanRows(rows, eps, points)) << "case " << t << ", epsilon " << eps;
+        ++clean;
+    }
+    std::printf("%ld point sets clustered as the linear scan does, epsilon from 1e-150 to 1e150\n", clean);
 }
