@@ -1,7 +1,7 @@
 // The tessary object: a private copy of a 3-D point cloud and a static
 // KD-tree over it.
 //
-// The tree is nanoflann's, with leaf size 10, built on every core (see
+// The tree is nanoflann 1.4's, with leaf size 10, built on every core (see
 // tree_builder.hpp) and laid out flat: nodes in depth-first order and the
 // points in the order of the tree's leaves. It is searched by a traversal
 // that repeats nanoflann's: the same branch order and the same result set,

@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <memory>
-#include <new>
 #include <utility>
-
-#include <nanoflann.hpp>
+#include <vector>
 
 #include "openmp.hpp"
 
@@ -23,39 +20,10 @@ struct Extent {
     double low, high;
 };
 
-// The points of one subtree as nanoflann's builder reads them: point i is
-// the point in the subtree's i-th slot, and the box is the region the
-// parent hands down, not the points' own.
-class SubtreePoints {
-public:
-    SubtreePoints(const double* xyz, std::size_t count, const Region& region)
-        : xyz_(xyz), count_(count), region_(region) {}
-
-    std::size_t kdtree_get_point_count() const { return count_; }
-    double kdtree_get_pt(Index i, std::size_t axis) const { return xyz_[3 * static_cast<std::size_t>(i) + axis]; }
-    template <class Box>
-    bool kdtree_get_bbox(Box& box) const {
-        for (int d = 0; d < 3; ++d) {
-            box[d].low = region_.low[d];
-            box[d].high = region_.high[d];
-        }
-        return true;
-    }
-
-private:
-    const double* xyz_;
-    std::size_t count_;
-    Region region_;
-};
-
-using SubtreeIndex = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Adaptor<double, SubtreePoints, double, Index>,
-                                                         SubtreePoints, 3, Index>;
-using TreeNode = SubtreeIndex::Node;
-
-// A range of slots that nanoflann builds on its own.
+// A range of slots built on one thread, node by node.
 struct Subtree {
     Index begin, end;
-    Region region;  // handed down
+    Region region;  // handed down; then the box around its points
     std::int32_t nodeCount = 0;
     std::size_t depth = 0;  // of its deepest leaf, its root's being 0
 };
@@ -329,25 +297,55 @@ void SpreadSplitter::exchangeMisplaced(Index begin, Index from, Index to, Index 
     }
 }
 
-std::int32_t countNodes(const TreeNode* node, std::size_t depth, std::size_t& deepest) {
-    if (node->child1 == nullptr && node->child2 == nullptr) {
-        deepest = std::max(deepest, depth);
-        return 1;
-    }
-    return 1 + countNodes(node->child1, depth + 1, deepest) + countNodes(node->child2, depth + 1, deepest);
-}
+// nanoflann 1.4's divideTree over one subtree's slots, on the calling
+// thread: a node of at most leafSize slots is a leaf, its box its points';
+// any other is split by middleSplit and holds its children's boxes, its
+// divlow and divhigh their facing sides. Nodes go depth first into `nodes`
+// (at most 2 per slot: both children of a split hold a slot at least),
+// each split's second child numbered from the subtree's first node.
+class SubtreeBuilder {
+public:
+    SubtreeBuilder(const Slots& slots, int leafSize, FlatNode* nodes)
+        : slots_(slots), leafSize_(static_cast<Index>(leafSize)), nodes_(nodes) {}
 
-// Writes the nodes below `node` depth first from `at`; returns the next free place.
-std::int32_t flattenInto(const TreeNode* node, FlatNode* nodes, std::int32_t at, Index begin) {
-    if (node->child1 == nullptr && node->child2 == nullptr) {
-        nodes[at] = {0, 0, -1, static_cast<std::int32_t>(begin + node->node_type.lr.left),
-                     static_cast<std::int32_t>(begin + node->node_type.lr.right)};
-        return at + 1;
+    // The box around the points of [begin, end), built from `region`.
+    Region build(Index begin, Index end, const Region& region, std::size_t level) {
+        const std::int32_t at = count_++;
+        if (end - begin <= leafSize_) {
+            nodes_[at] = {0, 0, -1, static_cast<std::int32_t>(begin), static_cast<std::int32_t>(end)};
+            depth_ = std::max(depth_, level);
+            const bool all[3] = {true, true, true};
+            Extent e[3];
+            extentsInOrder(slots_, begin, end, all, e);
+            return {{e[0].low, e[1].low, e[2].low}, {e[0].high, e[1].high, e[2].high}};
+        }
+        const Cut cut = splitInOrder(slots_, begin, end, region);
+        const int f = cut.feature;
+        Region low = region, high = region;
+        low.high[f] = cut.value;
+        high.low[f] = cut.value;
+        const Region a = build(begin, begin + cut.first, low, level + 1);
+        const std::int32_t second = count_;
+        const Region b = build(begin + cut.first, end, high, level + 1);
+        nodes_[at] = {a.high[f], b.low[f], f, second, 0};
+        Region box;
+        for (int d = 0; d < 3; ++d) {
+            box.low[d] = std::min(a.low[d], b.low[d]);
+            box.high[d] = std::max(a.high[d], b.high[d]);
+        }
+        return box;
     }
-    const std::int32_t second = flattenInto(node->child1, nodes, at + 1, begin);
-    nodes[at] = {node->node_type.sub.divlow, node->node_type.sub.divhigh, node->node_type.sub.divfeat, second, 0};
-    return flattenInto(node->child2, nodes, second, begin);
-}
+
+    std::int32_t nodeCount() const { return count_; }
+    std::size_t depth() const { return depth_; }
+
+private:
+    Slots slots_;
+    Index leafSize_;
+    FlatNode* nodes_;
+    std::int32_t count_ = 0;
+    std::size_t depth_ = 0;
+};
 
 class Builder {
 public:
@@ -376,8 +374,8 @@ private:
     std::vector<Split> splits_;  // parents before children
     std::vector<Subtree> subtrees_;
     std::int32_t root_ = 0;
-    std::vector<SubtreePoints> data_;
-    std::vector<std::unique_ptr<SubtreeIndex>> indices_;
+    // Each subtree's nodes, from twice its first slot on.
+    UninitializedVector<FlatNode> subtreeNodes_;
     std::vector<std::int32_t> splitNodeCounts_;
 };
 
@@ -397,13 +395,13 @@ FlatTree Builder::build() {
     buildSubtrees();
     xyz_ = UninitializedVector<double>();
     layOut(tree);
-    indices_.clear();
+    subtreeNodes_ = UninitializedVector<FlatNode>();
     tree.order = std::move(order_);
     return tree;
 }
 
-// Nodes of more points than this are split here, the others built by
-// nanoflann: a few subtrees for each core. Level by level, so that the
+// Nodes of more points than this are split here, the others built as
+// subtrees, one to a thread: a few subtrees for each core. Level by level, so that the
 // nodes of a level can be split side by side, each by nanoflann's loops,
 // once there are as many as cores; before that each node's passes are
 // spread over the cores.
@@ -464,45 +462,28 @@ void Builder::splitTop() {
     }
 }
 
-// Every subtree by nanoflann's builder, the largest first, with its node
-// count and depth; its slots then hold the points in nanoflann's order.
+// Every subtree, the largest first, with its node count and depth; its
+// slots then hold the points in the order of its leaves.
 void Builder::buildSubtrees() {
     const auto subtrees = static_cast<std::int32_t>(subtrees_.size());
-    data_.reserve(subtrees_.size());
-    indices_.reserve(subtrees_.size());
-    const nanoflann::KDTreeSingleIndexAdaptorParams params(
-        static_cast<std::size_t>(leafSize_), nanoflann::KDTreeSingleIndexAdaptorFlags::SkipInitialBuildIndex);
-    for (const Subtree& s : subtrees_) {
-        data_.emplace_back(xyz_.data() + 3 * static_cast<std::size_t>(s.begin), s.end - s.begin, s.region);
-        indices_.push_back(std::make_unique<SubtreeIndex>(3, data_.back(), params));
-        // Sized here: nothing may allocate through the host inside the region.
-        indices_.back()->vAcc.resize(s.end - s.begin);
-    }
+    // Sized here: nothing may allocate through the host inside the region.
+    subtreeNodes_.resize(2 * static_cast<std::size_t>(count_));
     std::vector<std::int32_t> largestFirst(subtrees_.size());
     for (std::int32_t k = 0; k < subtrees; ++k) largestFirst[k] = k;
     std::stable_sort(largestFirst.begin(), largestFirst.end(), [&](std::int32_t a, std::int32_t b) {
         return subtrees_[a].end - subtrees_[a].begin > subtrees_[b].end - subtrees_[b].begin;
     });
-    std::vector<char> failed(subtrees_.size(), 0);
+    const Slots slots{xyz_.data(), order_.data()};
+    FlatNode* nodes = subtreeNodes_.data();
+    const int leafSize = leafSize_;
 #pragma omp parallel for schedule(dynamic, 1)
     for (std::int32_t k = 0; k < subtrees; ++k) {
-        const std::int32_t t = largestFirst[k];
-        Subtree& s = subtrees_[t];
-        SubtreeIndex& index = *indices_[t];
-        // Its node pool takes C-heap memory and throws when there is none.
-        try {
-            index.buildIndex();
-        } catch (...) {
-            failed[t] = 1;
-            continue;
-        }
-        Index* slots = order_.data() + s.begin;
-        auto& local = index.vAcc;
-        for (auto& v : local) v = slots[v];
-        std::copy(local.begin(), local.end(), slots);
-        s.nodeCount = countNodes(index.root_node, 0, s.depth);
+        Subtree& s = subtrees_[largestFirst[k]];
+        SubtreeBuilder builder(slots, leafSize, nodes + 2 * static_cast<std::size_t>(s.begin));
+        s.region = builder.build(s.begin, s.end, s.region, 0);
+        s.nodeCount = builder.nodeCount();
+        s.depth = builder.depth();
     }
-    if (std::find(failed.begin(), failed.end(), 1) != failed.end()) throw std::bad_alloc();
 }
 
 // Places the splits and subtrees depth first, fills in the splits' nodes
@@ -516,8 +497,8 @@ void Builder::layOut(FlatTree& tree) {
     std::vector<Box> boxes(splits_.size());
     auto boxOf = [&](std::int32_t child) {
         if (child >= 0) return boxes[child];
-        const auto& b = indices_[~child]->root_bbox;
-        return Box{{b[0].low, b[1].low, b[2].low}, {b[0].high, b[1].high, b[2].high}};
+        const Region& b = subtrees_[~child].region;
+        return Box{{b.low[0], b.low[1], b.low[2]}, {b.high[0], b.high[1], b.high[2]}};
     };
     splitNodeCounts_.assign(splits_.size(), 0);
     for (std::int32_t t = splits - 1; t >= 0; --t) {
@@ -552,9 +533,18 @@ void Builder::layOut(FlatTree& tree) {
     }
     FlatNode* nodes = tree.nodes.data();
     const auto subtrees = static_cast<std::int32_t>(subtrees_.size());
+    const FlatNode* built = subtreeNodes_.data();
+    const std::int32_t* places = subtreeAt.data();
+    const Subtree* parts = subtrees_.data();
 #pragma omp parallel for schedule(dynamic, 1)
-    for (std::int32_t k = 0; k < subtrees; ++k)
-        flattenInto(indices_[k]->root_node, nodes, subtreeAt[k], subtrees_[k].begin);
+    for (std::int32_t k = 0; k < subtrees; ++k) {
+        const FlatNode* from = built + 2 * static_cast<std::size_t>(parts[k].begin);
+        for (std::int32_t i = 0; i < parts[k].nodeCount; ++i) {
+            FlatNode node = from[i];
+            if (node.feature >= 0) node.second += places[k];
+            nodes[places[k] + i] = node;
+        }
+    }
     for (std::int32_t k = 0; k < subtrees; ++k)
         tree.depth = std::max(tree.depth, subtreeDepth[k] + subtrees_[k].depth);
 }

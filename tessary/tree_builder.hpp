@@ -1,13 +1,15 @@
-// nanoflann's KD-tree over a point cloud, built on every core and laid out
-// flat for the search.
+// The KD-tree over a point cloud that nanoflann 1.4 builds, built here on
+// every core and laid out flat for the search.
 //
-// The tree is the one nanoflann's serial build makes, node for node: the
-// same split axes and values, the same order of the points in the leaves.
-// The top levels are split here, by nanoflann's rule (the widest side of the
-// region a node is handed, the cut in its middle, clamped to the points),
-// each split spread over the cores; below them every subtree is built by
-// nanoflann's own builder, the subtrees in parallel, each handed its points
-// in their current order and the region its parent hands down.
+// The tree is the one nanoflann 1.4's serial build makes, node for node:
+// the same split axes and values, the same order of the points in the
+// leaves. Its rule (the widest side of the region a node is handed, the cut
+// in its middle, clamped to the points) is carried out here at every level,
+// so the tree does not depend on the nanoflann installed: later releases
+// changed the rule (1.6.2 splits boxes with equal sides on another axis).
+// The top levels are split with each pass spread over the cores, the
+// subtrees below them side by side, each handed the region its parent
+// hands down.
 #pragma once
 
 #include <cstddef>
