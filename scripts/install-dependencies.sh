@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs, as root on Debian 12, the packages needed to build and test the
-# modules; packages already present are left alone. With "windows", also the
+# Installs, as root on Debian 12 or later, the packages needed to build and
+# test the modules; packages already present are left alone. An entry
+# "a|b" is a package that releases name differently (Debian 13 has Octave's
+# development files as octave-dev, Debian 12 as liboctave-dev): whichever
+# is installed will do, else the first the archive has is installed. With "windows", also the
 # MinGW-w64 cross compilers; with "wine", also Wine, 64-bit and, where it
 # can be installed, 32-bit; with "i686", the 32-bit x86 Linux compilers and
 # qemu to run what they build; with "arm64", the 64-bit ARM Linux cross
@@ -19,8 +22,9 @@ log=build/install.log
 
 # gnuplot, Ghostscript and Octave's fonts draw and print the demo's picture
 # without a display.
-packages=(build-essential cmake pkg-config octave liboctave-dev libeigen3-dev libnanoflann-dev libgtest-dev
-          gnuplot-nox ghostscript fonts-freefont-otf clang libclang-rt-14-dev libomp-dev valgrind python3)
+packages=(build-essential cmake pkg-config octave "octave-dev|liboctave-dev" libeigen3-dev libnanoflann-dev libgtest-dev
+          gnuplot-nox ghostscript fonts-freefont-otf clang libclang-rt-dev
+          libomp-dev valgrind python3)
 optional=()
 for group in "$@"; do
   case $group in
@@ -39,7 +43,20 @@ for group in "$@"; do
   esac
 done
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+installed_one() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+installed() {
+  local name
+  for name in ${1//|/ }; do installed_one "$name" && return 0; done
+  return 1
+}
+# The name of an entry that the archive has, once the package lists are in.
+available() {
+  local name
+  for name in ${1//|/ }; do
+    apt-cache show "$name" > /dev/null 2>&1 && { echo "$name"; return; }
+  done
+  echo "${1%%|*}"
+}
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 missing_optional=()
@@ -58,6 +75,7 @@ fi
 if ! apt-get update >> "$log" 2>&1; then
   echo "apt-get update reported errors (see $log): installing from the package lists it has"
 fi
+for i in "${!missing[@]}"; do missing[i]=$(available "${missing[i]}"); done
 
 # Why apt cannot install a package, from its simulated install: the first
 # dependency it calls not installable, else its last error.

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The install script's decisions, against a stand-in apt-get whose update
-# fails and which cannot install the packages in $UNINSTALLABLE: it goes on
-# past the update and without an optional package, and stops, naming it, on
-# a required one. Usage: install_test.sh SOURCE_DIR
+# fails and which cannot install the packages in $UNINSTALLABLE, and an
+# archive without liboctave-dev (Debian 13's): it goes on past the update and
+# without an optional package, stops, naming it, on a required one, and
+# installs the name of a renamed package that the archive has.
+# Usage: install_test.sh SOURCE_DIR
 set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -18,9 +20,14 @@ cat > "$work/bin/dpkg" <<'SH'
 #!/bin/sh
 exit 0
 SH
+cat > "$work/bin/apt-cache" <<'SH'
+#!/bin/sh
+[ "$1" = show ] && [ "$2" != liboctave-dev ]
+SH
 cat > "$work/bin/apt-get" <<'SH'
 #!/bin/bash
 [ "$1" = update ] && { echo "E: Some index files failed to download."; exit 100; }
+[ "$1" = install ] && [ "$2" = -y ] && echo "$*" >> "$APT_LOG"
 for p in "$@"; do
   if [[ " $UNINSTALLABLE " == *" $p "* ]]; then
     echo " ${p%%:*} : Depends: libstand-in but it is not installable"
@@ -31,11 +38,13 @@ done
 SH
 chmod +x "$work/bin/"*
 
-run() { UNINSTALLABLE=$1 PATH="$work/bin:$PATH" bash "$work/tree/scripts/install-dependencies.sh" wine > "$work/out" 2>&1; }
+run() { APT_LOG=$work/apt.log UNINSTALLABLE=$1 PATH="$work/bin:$PATH" bash "$work/tree/scripts/install-dependencies.sh" wine > "$work/out" 2>&1; }
 fail() { echo "FAIL: $1"; cat "$work/out"; exit 1; }
 
 run "wine32:i386" || fail "the script stopped on an optional package"
 grep -q "^apt-get update reported errors" "$work/out" || fail "no line for the failed update"
+grep -q " octave-dev " "$work/apt.log" && ! grep -q "octave-dev|" "$work/apt.log" ||
+  fail "not the name of Octave's development files that the archive has"
 grep -qx "optional package wine32:i386 not installed (wine32 : Depends: libstand-in but it is not installable): the test steps that need it are skipped" \
   "$work/out" || fail "no line for the optional package"
 
