@@ -7,7 +7,8 @@
 # MinGW-w64 cross compilers; with "wine", also Wine, 64-bit and, where it
 # can be installed, 32-bit; with "i686", the 32-bit x86 Linux compilers and
 # qemu to run what they build; with "arm64", the 64-bit ARM Linux cross
-# build's libraries and qemu; with "bench", the benchmark's peers. Prints one
+# build's libraries and qemu; with "chroots", debootstrap; with "bench", the
+# benchmark's peers. Prints one
 # line for what it installs; apt's output goes to build/install.log, shown
 # only when a step fails.
 #
@@ -37,6 +38,8 @@ for group in "$@"; do
     # 64-bit ARM Linux through clang, whose cross target needs no GCC cross
     # compiler (each of which would remove g++-multilib), and qemu.
     arm64) packages+=(libstdc++-12-dev-arm64-cross libgomp1-arm64-cross binutils-aarch64-linux-gnu qemu-user-static) ;;
+    # The chroots of the later Debian releases (scripts/test-chroot.sh).
+    chroots) packages+=(debootstrap) ;;
     # The benchmark's peers, and GNU time for their peak memory.
     bench) packages+=(python3-numpy python3-scipy python3-sklearn python3-matplotlib libflann-dev liblz4-dev time) ;;
     *) echo "unknown group $group" >&2; exit 1 ;;

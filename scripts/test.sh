@@ -16,12 +16,15 @@
 #   tests, and its reference outputs byte for byte the OpenMP build's;
 # - in build-sanitize/, built with clang under AddressSanitizer and
 #   UndefinedBehaviorSanitizer: the unit tests, the stand-in scenarios and
-#   the core's libFuzzer target.
+#   the core's libFuzzer target;
+# - in chroots of Debian 13 and of Debian unstable that debootstrap makes
+#   (kept in build/chroot-*), the modules built with each release's own
+#   compiler, Octave and nanoflann, and their unit and Octave tests.
 # Every build is told which other build's files its tests read.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/quietly.sh
-scripts/install-dependencies.sh windows wine i686 arm64
+scripts/install-dependencies.sh windows wine i686 arm64 chroots
 scripts/build-windows.sh
 scripts/build.sh -DTESSARY_WINDOWS_BUILD="$PWD/build-windows"
 ctest --test-dir build --output-on-failure -j 2
@@ -44,3 +47,5 @@ CC=clang CXX=clang++ quietly build-sanitize/build.log cmake -S . -B build-saniti
   -DTESSARY_SANITIZE=ON -DTESSARY_FUZZ=ON -DTESSARY_REFERENCE="$reference" -DTESSARY_WINDOWS_BUILD=
 quietly build-sanitize/build.log cmake --build build-sanitize -j "$(nproc)"
 ctest --test-dir build-sanitize --output-on-failure -j 2
+scripts/test-chroot.sh trixie
+scripts/test-chroot.sh sid

@@ -6,6 +6,7 @@
 // exits with 0 only when every check passed.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>

@@ -120,7 +120,7 @@ public:
         for (int i = 0; i < m; ++i) {
             nanoflann::KNNResultSet<double, Eigen::Index> result(k);
             result.init(numbers.data(), distances.data());
-            tree_.index->findNeighbors(result, &queries[3 * static_cast<std::size_t>(i)],
+            nanoflann_compat::indexOf(tree_).findNeighbors(result, &queries[3 * static_cast<std::size_t>(i)],
                                        nanoflann_compat::SearchParameters());
             for (std::size_t j = 0; j < result.size(); ++j) {
                 r.numbers[static_cast<std::size_t>(k) * i + j] = numbers[j] + 1.0;

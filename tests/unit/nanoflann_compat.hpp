@@ -2,7 +2,8 @@
 // nanoflann is their oracle; the modules build their own tree. Releases
 // differ in ways the tests meet:
 // - 1.5.0 renamed SearchParams to SearchParameters, and the tree's members
-//   vAcc, root_node and root_bbox to vAcc_, root_node_ and root_bbox_;
+//   vAcc, root_node and root_bbox to vAcc_, root_node_ and root_bbox_, and
+//   the Eigen adaptor's index to index_;
 // - 1.6.0 sorts every result set with an unstable sort, so that equal
 //   distances no longer come in the order the search meets them;
 // - 1.6.2 changed the split rule (boxes with equal sides split on another
@@ -27,6 +28,8 @@ constexpr bool builds14Tree = version < 10602;
 
 #if NANOFLANN_VERSION <= 0xFFF && NANOFLANN_VERSION < 0x150
 using SearchParameters = nanoflann::SearchParams;
+template <class Adaptor>
+const auto& indexOf(const Adaptor& adaptor) { return *adaptor.index; }
 template <class Index>
 const auto& leafOrder(const Index& index) { return index.vAcc; }
 template <class Index>
@@ -35,6 +38,8 @@ template <class Index>
 const auto& rootBox(const Index& index) { return index.root_bbox; }
 #else
 using SearchParameters = nanoflann::SearchParameters;
+template <class Adaptor>
+const auto& indexOf(const Adaptor& adaptor) { return *adaptor.index_; }
 template <class Index>
 const auto& leafOrder(const Index& index) { return index.vAcc_; }
 template <class Index>

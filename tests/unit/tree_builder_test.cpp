@@ -31,17 +31,17 @@ public:
                     .transpose()),
           tree_(3, std::cref(rows_), 10) {
         if (rows_.rows() == 0) return;
-        flatten(nanoflann_compat::rootNode(*tree_.index), 0);
+        flatten(nanoflann_compat::rootNode(nanoflann_compat::indexOf(tree_)), 0);
         for (int d = 0; d < 3; ++d) {
-            low[d] = nanoflann_compat::rootBox(*tree_.index)[d].low;
-            high[d] = nanoflann_compat::rootBox(*tree_.index)[d].high;
+            low[d] = nanoflann_compat::rootBox(nanoflann_compat::indexOf(tree_))[d].low;
+            high[d] = nanoflann_compat::rootBox(nanoflann_compat::indexOf(tree_))[d].high;
         }
     }
 
     std::vector<FlatNode> nodes;
     double low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
     std::size_t depth = 0;
-    const auto& order() const { return nanoflann_compat::leafOrder(*tree_.index); }
+    const auto& order() const { return nanoflann_compat::leafOrder(nanoflann_compat::indexOf(tree_)); }
 
 private:
     using Tree = nanoflann::KDTreeEigenMatrixAdaptor<Eigen::MatrixXd>;
