@@ -12,10 +12,9 @@ function build(outdir, varargin)
 %                    build('out', 'DryRun', 'mexmaca64', 'Clang++')
 %
 % Run it from any folder; afterwards addpath the output folder. It needs a
-% C++17 compiler and the headers of Eigen 3 and nanoflann 1.4.x, found
-% through pkg-config where there is one (Debian: libeigen3-dev,
-% libnanoflann-dev); elsewhere set the environment variables
-% EIGEN3_INCLUDE_DIR and NANOFLANN_INCLUDE_DIR to their folders first.
+% C++17 compiler and the headers of Eigen 3, found through pkg-config where
+% there is one (Debian: libeigen3-dev); elsewhere set the environment
+% variable EIGEN3_INCLUDE_DIR to their folder first.
 %
 % Octave compiles with mkoctfile --mex. MATLAB compiles with mex and the C++
 % compiler that mex -setup C++ selected: MinGW-w64 or Microsoft Visual C++
@@ -39,7 +38,7 @@ elseif ~isempty(varargin)
 end
 mk = moduleDescription(root);
 inc = cellfun(@(d) ['-I' fullfile(root, d)], mk.INCLUDE_DIRS, 'UniformOutput', false);
-inc = [inc, headerFolder('EIGEN3_INCLUDE_DIR', 'eigen3'), headerFolder('NANOFLANN_INCLUDE_DIR', 'nanoflann'), ...
+inc = [inc, headerFolder('EIGEN3_INCLUDE_DIR', 'eigen3'), ...
        cellfun(@(d) ['-D' d], mk.ARITHMETIC_DEFINES, 'UniformOutput', false)];
 front = [mk.COMMON_CORE, mk.COMMON_MEX];
 compile(root, 'tessary', [front, mk.TESSARY_CORE, mk.TESSARY_MEX], inc, true, outdir, mk, target);

@@ -10,7 +10,7 @@
 # build's libraries and qemu; with "chroots", debootstrap; with "bench", the
 # benchmark's peers. Prints one
 # line for what it installs; apt's output goes to build/install.log, shown
-# only when a step fails.
+# only when a step fails (INSTALL_LOG names another log).
 #
 # A required package that cannot be installed fails the script, named. An
 # optional one serves one test step alone, which is skipped without it: it is
@@ -19,7 +19,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/quietly.sh
-log=build/install.log
+log=${INSTALL_LOG:-build/install.log}
 
 # gnuplot, Ghostscript and Octave's fonts draw and print the demo's picture
 # without a display.
@@ -68,7 +68,7 @@ for p in "${optional[@]}"; do installed "$p" || missing_optional+=("$p"); done
 
 all=("${missing[@]}" "${missing_optional[@]}")
 echo "installing: ${all[*]} (log: $log)"
-mkdir -p build
+mkdir -p "$(dirname "$log")"
 export DEBIAN_FRONTEND=noninteractive
 if [[ " ${missing_optional[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   quietly "$log" dpkg --add-architecture i386

@@ -587,7 +587,9 @@ void expectSameBits(const Result& r, std::size_t k, const Array& expected, const
 
 void identical(const Modules& m, const std::string& referenceFile) {
     std::map<std::string, Array> ref = readReference(referenceFile);
-    check(ref.size() == 24, "the reference holds 24 arrays");
+    // 34 arrays, of which the scenarios here replay the first 24; the rest
+    // are for builds on other Debian releases, which compare the whole file.
+    check(ref.size() == 34, "the reference holds 34 arrays");
     if (failures > 0) return;
     const Array doText = text("do");
     const Array h = newObject(m.tessary, ref["scan"]);

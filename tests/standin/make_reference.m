@@ -3,6 +3,10 @@
 % with K = 1, 3 and 10, "voxelGaussians" and "densityClusters" on it, and
 % "kd" and "kd2", with the clustering, on a scene
 % of 200,000 points and 20,000 Gaussians, with points on the gate's boundary.
+% Builds on MATLAB's interface replay some of them; builds of other releases
+% compare the whole file: the users' layer's searches (by row, with ties,
+% within a radius) and "knnsearch" at K = 8 on a grid of repeated points,
+% where equal distances abound, are here for them.
 %   octave-cli make_reference.m <module folder> <data folder> <output file>
 args = argv();
 addpath(args{1});
@@ -19,7 +23,21 @@ for K = [1 3 10]
   out(end + 1, :) = {sprintf('idx%d', K), idx};
   out(end + 1, :) = {sprintf('d2_%d', K), d2};
 end
+% The users' layer's searches, their cells laid end to end after their
+% lengths.
+Y = queries(:, 1:20000)';
+[kr, kd] = tessary('do', h, 'knnrows', Y, 3, [], 0);
+[tr, td] = tessary('do', h, 'knnrows', Y, 3, [], 1);
+[rr, rd] = tessary('do', h, 'rangerows', Y, 0.3, [], 1);
+out = [out; {'knnrows_idx', kr; 'knnrows_d', kd; 'ties_len', cellfun(@numel, tr)'; 'ties_idx', [tr{:}]; ...
+             'ties_d', [td{:}]; 'range_len', cellfun(@numel, rr)'; 'range_idx', [rr{:}]; 'range_d', [rd{:}]}];
 evalc('ok = tessary(''delete'', h);');
+grid = floor(4 * rand(3, 3000));
+grid = [grid, grid(:, 1:1000)];
+evalc('hg = tessary(''init'', grid);');
+[gi, gd] = tessary('do', hg, 'knnsearch', 0.5 * floor(9 * rand(3, 5000)), 8);
+evalc('ok = tessary(''delete'', hg);');
+out = [out; {'grid_idx8', gi; 'grid_d8', gd}];
 % The scan as rows: its voxel map at 2 m and its clustering at 0.75 m.
 rows = scan';
 none = zeros(1, 4, 'uint8');
