@@ -11,8 +11,10 @@
 #                     .mexa64 or .mexglx; with the MinGW-w64 toolchain files
 #                     .mexw64 or .mexw32, importing libmx.dll and libmex.dll
 #                     through import libraries made from matlab/*.def
-# Every module exports mexFunction alone: mexFunction.map for GNU ld,
-# mexFunction.def for MinGW-w64, beside this file.
+# Every module exports mexFunction alone (and, for Octave 10 and later, the
+# SOVERSION it is built for; a pattern, so that builds without it link
+# too): mexFunction.map for GNU ld, mexFunction.def for MinGW-w64, beside
+# this file.
 set(MEX_EXPORTS_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(MATLAB_INTERFACE_DIR ${PROJECT_SOURCE_DIR}/matlab)
 
@@ -43,6 +45,18 @@ if(TESSARY_HOST STREQUAL "octave")
   add_library(octave_mex_api INTERFACE)
   target_include_directories(octave_mex_api SYSTEM INTERFACE ${OCTAVE_OCTINCLUDEDIR})
   target_link_libraries(octave_mex_api INTERFACE ${OCTAVE_OCTINTERP_LIBRARY} ${OCTAVE_OCTAVE_LIBRARY})
+  # Octave 10 and later keep the MEX interface in a library of its own,
+  # liboctmex, and load only a .mex that names that library's SOVERSION, as
+  # mkoctfile's builds do: the modules link it and name its SOVERSION too.
+  find_library(OCTAVE_OCTMEX_LIBRARY octmex HINTS ${OCTAVE_OCTLIBDIR} NO_DEFAULT_PATH)
+  if(OCTAVE_OCTMEX_LIBRARY)
+    get_filename_component(octmex_file ${OCTAVE_OCTMEX_LIBRARY} REALPATH)
+    if(NOT octmex_file MATCHES "octmex[.]so[.]([0-9]+)|octmex[.]([0-9]+)[.]dylib")
+      message(FATAL_ERROR "no SOVERSION in the name of ${octmex_file}")
+    endif()
+    target_link_libraries(octave_mex_api INTERFACE ${OCTAVE_OCTMEX_LIBRARY})
+    target_compile_definitions(octave_mex_api INTERFACE OCTAVE_MEX_SOVERSION=${CMAKE_MATCH_1}${CMAKE_MATCH_2})
+  endif()
 elseif(TESSARY_HOST STREQUAL "matlab")
   find_package(Matlab REQUIRED COMPONENTS MX_LIBRARY MEX_COMPILER)
 elseif(NOT TESSARY_HOST STREQUAL "matlab-interface")

@@ -144,6 +144,13 @@ bool exitFunctionRegistered = false;
 
 }  // namespace
 
+#if defined(OCTAVE_MEX_SOVERSION)
+// Octave 10 and later load a .mex only when it names the SOVERSION of their
+// MEX library, as mkoctfile's builds do (the build passes it).
+extern "C" MEX_ENTRY_POINT const int __octave_mex_soversion__;
+extern "C" MEX_ENTRY_POINT const int __octave_mex_soversion__ = OCTAVE_MEX_SOVERSION;
+#endif
+
 // The host error is raised only after the try block has ended, so that every
 // local object of the command is destroyed first and the host's own error
 // exception is never caught by the handlers below. An exception of any other

@@ -102,7 +102,8 @@ TEST(KnnSearch, MatchesBruteForceOverManySizesAndK) {
 }
 
 // The plain search: nanoflann's Eigen adaptor over an N x 3 matrix, leaf
-// size 10, default search parameters, the points where the caller had them.
+// size 10, default search parameters, the points where the caller had them;
+// its squared distances added in axis order, as the modules add them.
 class PlainSearch {
 public:
     explicit PlainSearch(const std::vector<double>& points)
@@ -139,7 +140,7 @@ public:
 
 private:
     Eigen::MatrixXd rows_;
-    nanoflann::KDTreeEigenMatrixAdaptor<Eigen::MatrixXd> tree_;
+    nanoflann::KDTreeEigenMatrixAdaptor<Eigen::MatrixXd, -1, nanoflann_compat::metric_L2_in_order> tree_;
 };
 
 // Ours against the plain search, to the bit where nanoflann keeps equal

@@ -7,10 +7,15 @@
 // - 1.6.0 sorts every result set with an unstable sort, so that equal
 //   distances no longer come in the order the search meets them;
 // - 1.6.2 changed the split rule (boxes with equal sides split on another
-//   axis), so that its tree is no longer 1.4's, which the modules build.
+//   axis), so that its tree is no longer 1.4's, which the modules build;
+// - by 1.12 its L2 metric adds a point's squares last axis first, so that
+//   its distances round otherwise: the oracle takes metric_L2_in_order.
 // NANOFLANN_VERSION is 0x143 for 1.4.3 and 0x010C01 for 1.12.1: one hex
 // digit a part up to 1.9, two from then on.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 #include <nanoflann.hpp>
 
@@ -47,5 +52,39 @@ const auto* rootNode(const Index& index) { return index.root_node_; }
 template <class Index>
 const auto& rootBox(const Index& index) { return index.root_bbox_; }
 #endif
+
+// nanoflann's squared Euclidean metric with the squares added in axis
+// order, ((dx^2 + dy^2) + dz^2), as the modules add them.
+template <class T, class DataSource, typename IndexType>
+struct L2InOrder {
+    using ElementType = T;
+    using DistanceType = T;
+    const DataSource& data_source;
+
+    explicit L2InOrder(const DataSource& source) : data_source(source) {}
+
+    // Releases from 1.5 on pass a worst distance as well.
+    template <class... Worst>
+    DistanceType evalMetric(const T* a, IndexType b, std::size_t size, Worst...) const {
+        DistanceType result = DistanceType();
+        for (std::size_t d = 0; d < size; ++d) {
+            const DistanceType diff = a[d] - data_source.kdtree_get_pt(b, d);
+            result += diff * diff;
+        }
+        return result;
+    }
+
+    template <class U, class V>
+    DistanceType accum_dist(const U a, const V b, std::size_t) const {
+        return (a - b) * (a - b);
+    }
+};
+
+struct metric_L2_in_order {
+    template <class T, class DataSource, typename IndexType = std::uint32_t>
+    struct traits {
+        using distance_t = L2InOrder<T, DataSource, IndexType>;
+    };
+};
 
 }  // namespace nanoflann_compat
