@@ -1,13 +1,24 @@
 classdef PointCloudIndex < handle
-% PointCloudIndex  Exact K-nearest search over a private copy of a 3-D point cloud.
+% PointCloudIndex  KD-tree index of a 3-D point cloud: exact knnsearch and rangesearch on a private copy.
 %
 %   P = PointCloudIndex(X)
+%   P = PointCloudIndex(X, 'Distance', 'euclidean', 'BucketSize', B)
 %     X  M x 3 single or double, one point per row, or a pointCloud
 %        (anything with a Location property of M x 3, or M x N x 3 for an
 %        organised cloud). Points with a NaN or Inf coordinate are left
 %        out of the index; they keep their row.
+%     The options are KDTreeSearcher's
+%     (https://www.mathworks.com/help/stats/kdtreesearcher.html) that can
+%     answer alike here: 'Distance' takes 'euclidean' only; 'BucketSize'
+%     (a positive integer, the most points of a leaf there) is checked and
+%     otherwise changes nothing: the tree keeps leaves of at most 10 points,
+%     and an exact search gives the same answers whatever the leaves hold.
 %   P = PointCloudIndex()
 %     An empty index.
+%
+%   Names of options, here and in knnsearch and rangesearch, are character
+%   vectors or string scalars (Name=Value passes those), in any case, and
+%   an unambiguous leading part of a name will do ('k', 'dist').
 %
 %   Properties (read-only):
 %     X      the points as given, M x 3 double (M*N x 3 for an organised
@@ -64,7 +75,7 @@ classdef PointCloudIndex < handle
 %
 %   The index is deleted with the last reference to P (clear P).
 %   Argument errors carry the identifiers PointCloudIndex:badX, :badY,
-%   :badK, :badR, :badOption and :tooFewInputs, and PointCloudIndex:deleted
+%   :badK, :badR, :badBucketSize, :badOption and :tooFewInputs, and PointCloudIndex:deleted
 %   for a search on an index that delete(P) has deleted; the module's own
 %   are tessary's (help tessary).
 %
@@ -89,11 +100,18 @@ classdef PointCloudIndex < handle
 
   methods
 
-    function obj = PointCloudIndex(X)
+    function obj = PointCloudIndex(X, varargin)
       if nargin == 0
         return;
       end
       obj.X = pointRows(X, 'PointCloudIndex', 'X');
+      options = nameValueOptions(varargin, {'Distance', 'BucketSize'}, {'euclidean', 50}, 'PointCloudIndex', ...
+                                 'PointCloudIndex');
+      requireEuclidean(options.Distance, 'PointCloudIndex');
+      b = options.BucketSize;
+      if ~(isnumeric(b) && isscalar(b) && isreal(b) && b >= 1 && b == fix(b))
+        error('PointCloudIndex:badBucketSize', 'PointCloudIndex: BucketSize must be a positive integer');
+      end
       valid = all(isfinite(obj.X), 2);
       obj.Count = sum(valid);
       if obj.Count == 0
@@ -190,41 +208,32 @@ classdef PointCloudIndex < handle
 
 end
 
-% The name-value options of knnsearch and rangesearch, names matched
-% regardless of case: 'K' (default 1), 'IncludeTies' and 'SortIndices'
-% (true or false, logical or 0/1; defaults false and true) where `allowed`
-% names them, and 'Distance', whose one value here is 'euclidean'.
+% The name-value options of knnsearch and rangesearch: 'K' (default 1),
+% 'IncludeTies' and 'SortIndices' (true or false, logical or 0/1; defaults
+% false and true) where `allowed` names them, and 'Distance', whose one
+% value here is 'euclidean'.
 function [K, includeTies, sorted] = searchOptions(options, caller, allowed)
-K = 1;
-includeTies = false;
-sorted = true;
 names = [allowed, {'Distance'}];
-if mod(numel(options), 2) ~= 0
-  error('PointCloudIndex:badOption', '%s: options come in name-value pairs', caller);
+values = struct('K', 1, 'IncludeTies', false, 'SortIndices', true, 'Distance', 'euclidean');
+given = nameValueOptions(options, names, cellfun(@(n) values.(n), names, 'UniformOutput', false), ...
+                         'PointCloudIndex', caller);
+for k = 1:numel(names)
+  values.(names{k}) = given.(names{k});
 end
-for i = 1:2:numel(options)
-  name = options{i};
-  value = options{i + 1};
-  if ~ischar(name) || ~any(strcmpi(name, names))
-    error('PointCloudIndex:badOption', '%s: the options are %s', caller, strjoin(names, ', '));
-  end
-  switch lower(name)
-    case 'k'
-      K = value;
-    case 'includeties'
-      includeTies = switchValue(value, caller, 'IncludeTies');
-    case 'sortindices'
-      sorted = switchValue(value, caller, 'SortIndices');
-    case 'distance'
-      if ~(ischar(value) && strcmpi(value, 'euclidean'))
-        error('PointCloudIndex:badOption', '%s: the one Distance supported is euclidean', caller);
-      end
-  end
-end
+requireEuclidean(values.Distance, caller);
+includeTies = switchValue(values.IncludeTies, caller, 'IncludeTies');
+sorted = switchValue(values.SortIndices, caller, 'SortIndices');
+K = values.K;
 if ~(isnumeric(K) && isscalar(K) && isreal(K) && K >= 1 && K == fix(K))
   requireAttributes(K, {'numeric'}, {'scalar', 'integer', 'positive'}, 'PointCloudIndex', 'K');
 end
 K = double(K);
+end
+
+function requireEuclidean(distance, caller)
+if ~(ischar(distance) && strcmpi(distance, 'euclidean'))
+  error('PointCloudIndex:badOption', '%s: the one Distance supported is euclidean', caller);
+end
 end
 
 function on = switchValue(value, caller, name)

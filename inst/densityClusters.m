@@ -1,8 +1,10 @@
 function [idx, corepts] = densityClusters(X, epsilon, minpts)
-% densityClusters  Density-based clustering (DBSCAN) of 3-D points.
+% densityClusters  Density-based clustering (DBSCAN) of points in 1, 2 or 3 dimensions.
 %
 %   [IDX, COREPTS] = densityClusters(X, EPSILON, MINPTS)
-%     X        M x 3 single or double, one point per row, or a pointCloud
+%     X        M x 3, M x 2 or M x 1 single or double, one point per row
+%              (M x 2 for the ground plane: the labels are those of the
+%              same points with a third coordinate of 0), or a pointCloud
 %              (as PointCloudIndex takes it).
 %     EPSILON  scalar from 1e-150 to 1e150: the neighbourhood radius. Points
 %              at a Euclidean distance of at most EPSILON, computed in double
@@ -38,6 +40,12 @@ function [idx, corepts] = densityClusters(X, epsilon, minpts)
 % See also gateAndCluster, voxelGaussians.
 if nargin < 3
   error('densityClusters:tooFewInputs', 'densityClusters: call densityClusters(X, epsilon, minpts)');
+end
+if isnumeric(X) && ndims(X) == 2 && size(X, 2) > 3
+  error('densityClusters:badX', 'densityClusters: X must have 1, 2 or 3 columns (not %d)', size(X, 2));
+end
+if isnumeric(X) && ndims(X) == 2 && any(size(X, 2) == [1 2])
+  X = [X, zeros(size(X, 1), 3 - size(X, 2), class(X))];
 end
 X = pointRows(X, 'densityClusters', 'X');
 if ~(isnumeric(epsilon) && isscalar(epsilon) && isreal(epsilon) && epsilon >= 1e-150 && epsilon <= 1e150)

@@ -72,6 +72,20 @@ function varargout = tessary(varargin)
 %     See densityClusters (help densityClusters).
 %     For both, the object behind H is not read: the all-zero handle works.
 %
+%   The users' layer's commands, points as the rows of M x 3 double:
+%   [IDX, D] = tessary ('do', H, 'knnrows', Y, K, ROWS, INCLUDETIES)
+%   [IDX, D] = tessary ('do', H, 'rangerows', Y, R, ROWS, SORTINDICES)
+%     knnsearch and rangesearch of PointCloudIndex (help PointCloudIndex)
+%     on the object behind H: IDX the rows of the cloud, D Euclidean
+%     distances, equal distances by row. ROWS maps the index's point
+%     numbers to rows of the caller's cloud (empty: every row indexed);
+%     INCLUDETIES and SORTINDICES are 0 or 1. R is finite and at least 0.
+%   [IN, INUPPER, LABELS] = tessary ('do', H, 'kdrows', POINTS, IDS, MEANS, COVS, MAHAL, MAHALUPPER)
+%   IN = tessary ('do', H, 'kd2rows', POINTS, IDS, MEANS, COVS, MAHAL)
+%     'kd' and 'kd2' on POINTS N x 3, IDS N x k (k <= 3), MEANS G x 3 and
+%     COVS 9 x G; every output N x 1, LABELS one per point (0 where IN,
+%     -1 for noise, clusters from 1). The object behind H is not read.
+%
 %   OK = tessary ('delete', H)
 %   OK = tessary ('do', H, 'DELETE')
 %     Destroy the object; OK is logical true. Prints "kdTree deleted."
@@ -92,7 +106,8 @@ function varargout = tessary(varargin)
 %   tessary:badHandle          a handle that is not 4 uint8 elements
 %   tessary:deadHandle         a handle that names no live tessary object
 %   tessary:unknownSubcommand  not 'knnsearch', 'kd', 'kd2', 'voxelGaussians',
-%                              'densityClusters' or 'DELETE'
+%                              'densityClusters', 'knnrows', 'rangerows',
+%                              'kdrows', 'kd2rows' or 'DELETE'
 %   tessary:wrongClass, tessary:complex, tessary:sparse, tessary:notMatrix,
 %   tessary:tooLarge, tessary:rowCount, tessary:columnCount, tessary:notScalar
 %                              an argument of the wrong class, kind or shape
@@ -101,6 +116,9 @@ function varargout = tessary(varargin)
 %   tessary:tooFewColumns      IDS with fewer columns than POINTS
 %   tessary:columnMismatch     COVS and MEANS with different column counts
 %   tessary:badCandidate       an IDS entry neither 0 nor a Gaussian number
+%   tessary:tooManyColumns     IDS of the rows commands with more than 3 columns
+%   tessary:notNonNegative     R negative or not finite
+%   tessary:lengthMismatch     ROWS neither empty nor one per indexed point
 %   tessary:notPositive        VOXELSIZE or EPSILON not positive and finite
 %   tessary:notCount           MINPOINTS or MINPTS not a whole number >= 1
 %   tessary:outsideRange       EPSILON below 1e-150 or above 1e150

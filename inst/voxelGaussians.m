@@ -12,6 +12,8 @@ function [means, covs, counts] = voxelGaussians(X, voxelSize, varargin)
 %     N          positive integer, default 6: only voxels with at least N
 %                points are kept (a covariance of fewer is too poorly
 %                determined to gate against).
+%                The name as PointCloudIndex takes names: any case, a
+%                leading part, a character vector or a string.
 %     MEANS      G x 3 double: the average of each kept voxel's points, the
 %                voxels in ascending order of their integer key (x, then
 %                y, then z), as unique(floor(X / VOXELSIZE), 'rows') orders
@@ -46,16 +48,11 @@ X = pointRows(X, 'voxelGaussians', 'X');
 if ~(isnumeric(voxelSize) && isscalar(voxelSize) && isreal(voxelSize) && voxelSize > 0 && isfinite(voxelSize))
   error('voxelGaussians:badVoxelSize', 'voxelGaussians: voxelSize must be a positive finite scalar');
 end
-minPoints = 6;
-for k = 1:2:numel(varargin)
-  if ~(ischar(varargin{k}) && strcmpi(varargin{k}, 'MinPoints') && k < numel(varargin))
-    error('voxelGaussians:badOption', 'voxelGaussians: the one option is ''MinPoints'', N');
-  end
-  minPoints = varargin{k + 1};
-  if ~(isnumeric(minPoints) && isscalar(minPoints) && isreal(minPoints) && minPoints >= 1 && ...
-       minPoints == fix(minPoints) && minPoints <= intmax('int32'))
-    error('voxelGaussians:badMinPoints', 'voxelGaussians: MinPoints must be a positive integer');
-  end
+options = nameValueOptions(varargin, {'MinPoints'}, {6}, 'voxelGaussians', 'voxelGaussians');
+minPoints = options.MinPoints;
+if ~(isnumeric(minPoints) && isscalar(minPoints) && isreal(minPoints) && minPoints >= 1 && ...
+     minPoints == fix(minPoints) && minPoints <= intmax('int32'))
+  error('voxelGaussians:badMinPoints', 'voxelGaussians: MinPoints must be a positive integer');
 end
 try
   [means, covs, counts] = tessary('do', zeros(1, 4, 'uint8'), 'voxelGaussians', X, double(voxelSize), double(minPoints));

@@ -34,6 +34,18 @@ for name, text in documented.items():
     pattern = "^" + re.escape(table[name]).replace("%s", ".+").replace("%i", "-?[0-9]+") + "$"
     for message in text.split(" / "):
         check(re.match(pattern, message) is not None, "doc/errors.md: %s is not '%s'" % (message, table[name]))
+# help tessary: every identifier of the table and every sub-command of the
+# module's table, and no other (but the help file's own noModule).
+helptext = read("inst", "tessary.m")
+helped = set(re.findall(r"tessary:(\w+)", helptext)) - {"noModule"}
+check(helped == set(table), "help tessary names the identifiers %s, the module raises %s" % (sorted(helped), sorted(table)))
+commands = set(re.findall(r'^\s*\{"(\w+)", run\w+, (?:true|false)\},', read("tessary", "tessary_module.cpp"), re.M))
+listed = helptext[helptext.index("tessary:unknownSubcommand"):]
+listed = set(re.findall(r"'(\w+)'", listed[:listed.index("%   tessary:wrongClass")]))
+check(listed == commands | {"DELETE"}, "help tessary lists the sub-commands %s, the module has %s" % (sorted(listed), sorted(commands)))
+for command in commands:
+    check("'%s'" % command in helptext[:helptext.index("Errors, by identifier")],
+          "help tessary shows no call of '%s'" % command)
 readme = read("README.md")
 for name in re.findall(r"`(?:tessary|corvane):(\w+)`", readme):
     check(name in table, "the README names tessary:%s, which the module does not raise" % name)
