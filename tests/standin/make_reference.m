@@ -65,7 +65,8 @@ covs(5, kind >= 0.05 & kind < 0.06) = NaN;
 
 % Points near the Gaussians, clumps where the map has nothing, and scatter;
 % and, below, points on the strict gate's boundary.
-near = means(:, randi(G, 1, 140000)) + 0.3 * randn(3, 140000);
+% (Indices from rand: randi draws otherwise from one Octave release to another.)
+near = means(:, floor(G * rand(1, 140000)) + 1) + 0.3 * randn(3, 140000);
 centres = [200 * rand(2, 2000); 4 * rand(1, 2000)];
 clumps = centres(:, repmat(1:2000, 1, 25)) + 0.15 * randn(3, 50000);
 scatter = [200 * rand(2, 10000); 4 * rand(1, 10000)];
