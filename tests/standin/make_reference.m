@@ -81,9 +81,20 @@ ids(rand(size(ids)) < 0.02) = 0;
 mahal = 2.5;
 regular = find(kind >= 0.06);
 edge = zeros(3, numel(regular));
+% The Cholesky factor, the norm and the product written out: LAPACK's and
+% BLAS's round otherwise from one release to another.
 for k = 1:numel(regular)
   u = randn(3, 1);
-  edge(:, k) = means(:, regular(k)) + mahal * chol(reshape(covs(:, regular(k)), 3, 3), 'lower') * (u / norm(u));
+  u = u / sqrt(u(1)^2 + u(2)^2 + u(3)^2);
+  C = reshape(covs(:, regular(k)), 3, 3);
+  l11 = sqrt(C(1, 1));
+  l21 = C(2, 1) / l11;
+  l31 = C(3, 1) / l11;
+  l22 = sqrt(C(2, 2) - l21^2);
+  l32 = (C(3, 2) - l31 * l21) / l22;
+  l33 = sqrt(C(3, 3) - l31^2 - l32^2);
+  Lu = [l11 * u(1); l21 * u(1) + l22 * u(2); l31 * u(1) + l32 * u(2) + l33 * u(3)];
+  edge(:, k) = means(:, regular(k)) + mahal * Lu;
 end
 points = [points, edge];
 ids = [ids, [regular; zeros(2, numel(regular))]];
