@@ -48,11 +48,10 @@ if isnumeric(X) && ndims(X) == 2 && any(size(X, 2) == [1 2])
   X = [X, zeros(size(X, 1), 3 - size(X, 2), class(X))];
 end
 X = pointRows(X, 'densityClusters', 'X');
-if ~(isnumeric(epsilon) && isscalar(epsilon) && isreal(epsilon) && epsilon >= 1e-150 && epsilon <= 1e150)
+if ~isClusterRadius(epsilon)
   error('densityClusters:badEpsilon', 'densityClusters: epsilon must be a scalar from 1e-150 to 1e150');
 end
-if ~(isnumeric(minpts) && isscalar(minpts) && isreal(minpts) && minpts >= 1 && minpts == fix(minpts) && ...
-     minpts <= intmax('int32'))
+if ~isCount(minpts)
   error('densityClusters:badMinpts', 'densityClusters: minpts must be a positive integer');
 end
 try

@@ -53,11 +53,10 @@ requireScalar(mahalUpper, 'gateAndCluster', 'mahalUpper');
 options = nameValueOptions(varargin, {'Epsilon', 'MinPoints'}, {0.75, 5}, 'gateAndCluster', 'gateAndCluster');
 epsilon = options.Epsilon;
 minpts = options.MinPoints;
-if ~(isnumeric(epsilon) && isscalar(epsilon) && isreal(epsilon) && epsilon >= 1e-150 && epsilon <= 1e150)
+if ~isClusterRadius(epsilon)
   error('gateAndCluster:badEpsilon', 'gateAndCluster: Epsilon must be a scalar from 1e-150 to 1e150');
 end
-if ~(isnumeric(minpts) && isscalar(minpts) && isreal(minpts) && minpts >= 1 && minpts == fix(minpts) && ...
-     minpts <= intmax('int32'))
+if ~isCount(minpts)
   error('gateAndCluster:badMinPoints', 'gateAndCluster: MinPoints must be a positive integer');
 end
 % 'kd' clusters at the defaults itself, in single precision.

@@ -50,8 +50,7 @@ if ~(isnumeric(voxelSize) && isscalar(voxelSize) && isreal(voxelSize) && voxelSi
 end
 options = nameValueOptions(varargin, {'MinPoints'}, {6}, 'voxelGaussians', 'voxelGaussians');
 minPoints = options.MinPoints;
-if ~(isnumeric(minPoints) && isscalar(minPoints) && isreal(minPoints) && minPoints >= 1 && ...
-     minPoints == fix(minPoints) && minPoints <= intmax('int32'))
+if ~isCount(minPoints)
   error('voxelGaussians:badMinPoints', 'voxelGaussians: MinPoints must be a positive integer');
 end
 try

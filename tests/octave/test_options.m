@@ -4,16 +4,6 @@
 ## its functions gained: gateAndCluster's clustering, densityClusters in 1
 ## and 2 dimensions, PointCloudIndex's constructor options.
 
-%!function expect_id (f, id)
-%!  try
-%!    f ();
-%!  catch err
-%!    assert (err.identifier, id);
-%!    return;
-%!  end_try_catch
-%!  error ("no error; expected %s", id);
-%!endfunction
-
 %!test
 %! ## Each name in every form a caller may write it, for every function.
 %! X = [0 0 0; 1 0 0; 0 2 0; 3 3 3];
@@ -29,10 +19,10 @@
 %! assert (sort (r1{1}), [1 2]);
 %! m = voxelGaussians (X, 2, 'MinPoints', 2);
 %! assert (voxelGaussians (X, 2, string ("minpoints"), 2), m);
-%! expect_id (@() knnsearch (P, Y, 'Kay', 2), "PointCloudIndex:badOption");
-%! expect_id (@() knnsearch (P, Y, '', 2), "PointCloudIndex:badOption");
-%! expect_id (@() knnsearch (P, Y, 3, 2), "PointCloudIndex:badOption");
-%! expect_id (@() voxelGaussians (X, 2, string ("Min"), 2, 'x'), "voxelGaussians:badOption");
+%! expect_identifier (@() knnsearch (P, Y, 'Kay', 2), "PointCloudIndex:badOption");
+%! expect_identifier (@() knnsearch (P, Y, '', 2), "PointCloudIndex:badOption");
+%! expect_identifier (@() knnsearch (P, Y, 3, 2), "PointCloudIndex:badOption");
+%! expect_identifier (@() voxelGaussians (X, 2, string ("Min"), 2, 'x'), "voxelGaussians:badOption");
 
 %!test
 %! ## gateAndCluster: today's labels at the defaults, given or not; at other
@@ -49,9 +39,9 @@
 %! assert (other(in), zeros (sum (in), 1));
 %! assert (other(! in), densityClusters (points(! in, :), 1.2, 8));
 %! assert (max (other) >= 1);
-%! expect_id (@() gateAndCluster (points, ids, means, eye (3), 2, 3, 'Epsilon', 0), "gateAndCluster:badEpsilon");
-%! expect_id (@() gateAndCluster (points, ids, means, eye (3), 2, 3, 'MinPoints', 1.5), "gateAndCluster:badMinPoints");
-%! expect_id (@() gateAndCluster (points, ids, means, eye (3), 2, 3, 'Radius', 1), "gateAndCluster:badOption");
+%! expect_identifier (@() gateAndCluster (points, ids, means, eye (3), 2, 3, 'Epsilon', 0), "gateAndCluster:badEpsilon");
+%! expect_identifier (@() gateAndCluster (points, ids, means, eye (3), 2, 3, 'MinPoints', 1.5), "gateAndCluster:badMinPoints");
+%! expect_identifier (@() gateAndCluster (points, ids, means, eye (3), 2, 3, 'Radius', 1), "gateAndCluster:badOption");
 
 %!test
 %! ## densityClusters on the plane and on a line: the labels of the points
@@ -62,7 +52,7 @@
 %! [idx3, core3] = densityClusters ([X, zeros(200, 1)], 0.5, 5);
 %! assert ({idx, core}, {idx3, core3});
 %! assert (densityClusters (single (X(:, 1)), 0.1, 4), densityClusters ([X(:, 1), zeros(200, 2)], 0.1, 4));
-%! expect_id (@() densityClusters (rand (5, 4), 1, 2), "densityClusters:badX");
+%! expect_identifier (@() densityClusters (rand (5, 4), 1, 2), "densityClusters:badX");
 
 %!test
 %! ## PointCloudIndex takes KDTreeSearcher's Distance and BucketSize, which
@@ -73,7 +63,7 @@
 %! [i1, d1] = knnsearch (PointCloudIndex (X), Y, 'K', 4);
 %! [i2, d2] = knnsearch (PointCloudIndex (X, 'Distance', 'euclidean', string ("bucket"), 3), Y, 'K', 4);
 %! assert ({i2, d2}, {i1, d1});
-%! expect_id (@() PointCloudIndex (X, 'BucketSize', 0), "PointCloudIndex:badBucketSize");
-%! expect_id (@() PointCloudIndex (X, 'Distance', 'cityblock'), "PointCloudIndex:badOption");
-%! expect_id (@() PointCloudIndex (X, 'Leaf', 10), "PointCloudIndex:badOption");
-%! expect_id (@() PointCloudIndex (X, 10), "PointCloudIndex:badOption");
+%! expect_identifier (@() PointCloudIndex (X, 'BucketSize', 0), "PointCloudIndex:badBucketSize");
+%! expect_identifier (@() PointCloudIndex (X, 'Distance', 'cityblock'), "PointCloudIndex:badOption");
+%! expect_identifier (@() PointCloudIndex (X, 'Leaf', 10), "PointCloudIndex:badOption");
+%! expect_identifier (@() PointCloudIndex (X, 10), "PointCloudIndex:badOption");
