@@ -20,6 +20,17 @@ struct Extent {
     double low, high;
 };
 
+// The box around two boxes, as nanoflann merges its children's: of equal
+// sides (0 and -0) the first child's.
+Region enclosing(const Region& a, const Region& b) {
+    Region box;
+    for (int d = 0; d < 3; ++d) {
+        box.low[d] = std::min(a.low[d], b.low[d]);
+        box.high[d] = std::max(a.high[d], b.high[d]);
+    }
+    return box;
+}
+
 // A range of slots built on one thread, node by node.
 struct Subtree {
     Index begin, end;
@@ -328,12 +339,7 @@ public:
         const std::int32_t second = count_;
         const Region b = build(begin + cut.first, end, high, level + 1);
         nodes_[at] = {a.high[f], b.low[f], f, second, 0};
-        Region box;
-        for (int d = 0; d < 3; ++d) {
-            box.low[d] = std::min(a.low[d], b.low[d]);
-            box.high[d] = std::max(a.high[d], b.high[d]);
-        }
-        return box;
+        return enclosing(a, b);
     }
 
     std::int32_t nodeCount() const { return count_; }
@@ -491,27 +497,16 @@ void Builder::buildSubtrees() {
 // subtrees' nodes in parallel.
 void Builder::layOut(FlatTree& tree) {
     const auto splits = static_cast<std::int32_t>(splits_.size());
-    struct Box {
-        double low[3], high[3];
-    };
-    std::vector<Box> boxes(splits_.size());
-    auto boxOf = [&](std::int32_t child) {
-        if (child >= 0) return boxes[child];
-        const Region& b = subtrees_[~child].region;
-        return Box{{b.low[0], b.low[1], b.low[2]}, {b.high[0], b.high[1], b.high[2]}};
-    };
+    std::vector<Region> boxes(splits_.size());
+    auto boxOf = [&](std::int32_t child) { return child >= 0 ? boxes[child] : subtrees_[~child].region; };
     splitNodeCounts_.assign(splits_.size(), 0);
     for (std::int32_t t = splits - 1; t >= 0; --t) {
         const Split& s = splits_[t];
         splitNodeCounts_[t] = 1 + nodeCountOf(s.children[0]) + nodeCountOf(s.children[1]);
-        const Box a = boxOf(s.children[0]), b = boxOf(s.children[1]);
-        for (int d = 0; d < 3; ++d) {
-            boxes[t].low[d] = std::min(a.low[d], b.low[d]);
-            boxes[t].high[d] = std::max(a.high[d], b.high[d]);
-        }
+        boxes[t] = enclosing(boxOf(s.children[0]), boxOf(s.children[1]));
     }
     tree.nodes.resize(static_cast<std::size_t>(nodeCountOf(root_)));
-    const Box all = boxOf(root_);
+    const Region all = boxOf(root_);
     std::copy(all.low, all.low + 3, tree.low);
     std::copy(all.high, all.high + 3, tree.high);
 
