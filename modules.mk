@@ -9,7 +9,7 @@ COMMON_CORE := common/core/error_report.cpp common/core/handle_registry.cpp comm
 # and what does, compiled into each module:
 COMMON_MEX := common/host/dispatch.cpp common/host/arguments.cpp common/host/persistent_memory.cpp
 # The point index module: its numerical core, free of MEX calls, and its MEX layer.
-TESSARY_CORE := tessary/point_index.cpp tessary/tree_builder.cpp tessary/knn_search.cpp tessary/wide_nearest_set.cpp tessary/gaussian_kernel.cpp tessary/gaussian_gate.cpp tessary/cell_order.cpp tessary/density_grid.cpp tessary/density_clusterer.cpp tessary/voxel_gaussians.cpp tessary/density_clusters.cpp tessary/range_search.cpp tessary/shared_candidates.cpp
+TESSARY_CORE := tessary/point_index.cpp tessary/tree_builder.cpp tessary/knn_search.cpp tessary/wide_nearest_set.cpp tessary/gaussian_kernel.cpp tessary/gaussian_gate.cpp tessary/cell_order.cpp tessary/density_grid.cpp tessary/density_clusterer.cpp tessary/voxel_gaussians.cpp tessary/density_clusters.cpp tessary/range_search.cpp tessary/shared_candidates.cpp tessary/scan_registration.cpp
 TESSARY_MEX := tessary/tessary_module.cpp tessary/worker_threads.cpp
 # The placeholder module.
 CORVANE_MEX := corvane/corvane_module.cpp

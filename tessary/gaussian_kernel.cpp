@@ -19,18 +19,25 @@ Vector3 vectorFrom(const double* xyz) {
     return Vector3(static_cast<float>(xyz[0]), static_cast<float>(xyz[1]), static_cast<float>(xyz[2]));
 }
 
-Matrix3 regularizedInverse(const Matrix3& C) {
+bool regularizedEigen(const Matrix3& C, Vector3& lambda, Matrix3& V) {
     // The general iterative method (tridiagonal reduction and QR steps), not
     // the closed form for 3x3 matrices: the two round differently.
     const Eigen::SelfAdjointEigenSolver<Matrix3> solver(C);
-    if (solver.info() != Eigen::Success) return Matrix3::Constant(std::numeric_limits<float>::quiet_NaN());
-    Vector3 lambda = solver.eigenvalues();
-    const Matrix3& V = solver.eigenvectors();
+    if (solver.info() != Eigen::Success) return false;
+    lambda = solver.eigenvalues();
+    V = solver.eigenvectors();
 
     // One float division: multiplying by 1e-6 would round differently.
     const float t = lambda(2) / eigenvalueFloorRatio;
     if (t > lambda(0)) lambda(0) = t;
     if (t > lambda(1)) lambda(1) = t;
+    return true;
+}
+
+Matrix3 regularizedInverse(const Matrix3& C) {
+    Vector3 lambda;
+    Matrix3 V;
+    if (!regularizedEigen(C, lambda, V)) return Matrix3::Constant(std::numeric_limits<float>::quiet_NaN());
 
     Matrix3 W;
     for (int k = 0; k < 3; ++k)

@@ -20,6 +20,11 @@ constexpr float eigenvalueFloorRatio = 1000000.0f;
 Matrix3 covarianceFrom(const double* covariance);
 Vector3 vectorFrom(const double* xyz);
 
+// The eigenvalues of C in ascending order, the smaller ones raised to the
+// floor, and its eigenvectors as the columns of V; false where the
+// decomposition does not converge.
+bool regularizedEigen(const Matrix3& C, Vector3& lambda, Matrix3& V);
+
 // Inverse of C after raising its small eigenvalues to the floor. All NaN
 // when the eigen-decomposition does not converge, so every distance under it
 // is NaN and fails every gate.

@@ -17,6 +17,7 @@
 #include "module.hpp"
 #include "point_index.hpp"
 #include "range_search.hpp"
+#include "scan_registration.hpp"
 #include "squared_limit.hpp"
 #include "voxel_gaussians.hpp"
 #include "worker_threads.hpp"
@@ -38,6 +39,9 @@ constexpr const char* densityNames[] = {"cmd", "hnd", "subcmd", "X", "epsilon", 
 constexpr const char* rowSearchNames[] = {"cmd", "hnd", "subcmd", "Y", "K", "rows", "IncludeTies"};
 constexpr const char* gateRowNames[] = {"cmd", "hnd", "subcmd", "points", "ids", "means", "covs", "mahal", "mahalUpper"};
 constexpr const char* rangeNames[] = {"cmd", "hnd", "subcmd", "Y", "r", "rows", "SortIndices"};
+constexpr const char* registerNames[] = {
+    "cmd", "hnd", "subcmd", "scan", "means", "covs", "T0", "MaxIterations", "translationTolerance",
+    "rotationTolerance", "OutlierRatio", "voxelSize", "EigenvalueFloor"};
 
 constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
 
@@ -393,6 +397,69 @@ void runKdRows(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]
     plhs[2] = labels;
 }
 
+// The registration's options after the map, checked in argument order.
+RegistrationOptions readRegistrationOptions(const mxArray* prhs[]) {
+    const MatrixArg start(prhs[6], registerNames[6]);
+    start.requireRows(4);
+    start.requireColumns(4);
+    if (!isRigid(start.data)) raiseError(ErrorCode::notRigid, registerNames[6]);
+    RegistrationOptions options{Pose::fromMatrix(start.data), common::readCount(prhs[7], registerNames[7]), 0, 0, 0, 0, 0};
+    options.translationTolerance = common::readScalar(prhs[8], registerNames[8]);
+    if (!(options.translationTolerance >= 0.0 && options.translationTolerance <= std::numeric_limits<double>::max()))
+        raiseError(ErrorCode::notNonNegative, registerNames[8]);
+    options.rotationTolerance = common::readScalar(prhs[9], registerNames[9]);
+    if (!(options.rotationTolerance >= 0.0 && options.rotationTolerance <= std::numeric_limits<double>::max()))
+        raiseError(ErrorCode::notNonNegative, registerNames[9]);
+    options.outlierRatio = common::readScalar(prhs[10], registerNames[10]);
+    if (!(options.outlierRatio > 0.0 && options.outlierRatio < 1.0))
+        raiseError(ErrorCode::outsideRange, registerNames[10], "0", "1 (both excluded)");
+    options.voxelSize = common::readPositive(prhs[11], registerNames[11]);
+    options.eigenvalueFloor = common::readScalar(prhs[12], registerNames[12]);
+    if (!(options.eigenvalueFloor >= 1e-6 && options.eigenvalueFloor <= 1.0))
+        raiseError(ErrorCode::outsideRange, registerNames[12], "1e-6", "1");
+    return options;
+}
+
+// [T, CONVERGED, ITERATIONS, SCORE, HESSIAN, DISTANCES] of registerToMap
+// on the scan's rows.
+void runRegisterToMap(void*, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    if (nrhs != 13) raiseError(ErrorCode::inputCount, 13, nrhs);
+    const MatrixArg scan = readRows(prhs[3], registerNames[3]);
+    const MatrixArg means = readRows(prhs[4], registerNames[4]);
+    if (means.rows < 1) raiseError(ErrorCode::tooFewRows, means.name, 1, means.rows);
+    means.requireFinite();
+    const MatrixArg covs(prhs[5], registerNames[5]);
+    covs.requireRows(9);
+    if (covs.cols != means.rows) raiseError(ErrorCode::columnMismatch, covs.name, means.name, means.rows, covs.cols);
+    covs.requireFinite();
+    const RegistrationOptions options = readRegistrationOptions(prhs);
+    requireAtMostOutputs(6, nlhs);
+    mxArray* distances = nlhs >= 6 ? newResultMatrix(scan.rows, 1) : nullptr;
+    const RegistrationResult result =
+        registerToMap({scan.data, scan.rows}, {means.data, covs.data, means.rows}, options,
+                      distances != nullptr ? mxGetPr(distances) : nullptr);
+    mxArray* transform = newResultMatrix(4, 4);
+    result.pose.toMatrix(mxGetPr(transform));
+    plhs[0] = transform;
+    if (nlhs >= 2) {
+        plhs[1] = common::createOutputMatrix(OutputClass::logical, 1, 1);
+        maskOf(plhs[1])[0] = result.converged ? 1 : 0;
+    }
+    if (nlhs >= 3) {
+        plhs[2] = newResultMatrix(1, 1);
+        mxGetPr(plhs[2])[0] = result.iterations;
+    }
+    if (nlhs >= 4) {
+        plhs[3] = newResultMatrix(1, 1);
+        mxGetPr(plhs[3])[0] = result.score;
+    }
+    if (nlhs >= 5) {
+        plhs[4] = newResultMatrix(6, 6);
+        std::copy(result.hessian, result.hessian + 36, mxGetPr(plhs[4]));
+    }
+    if (distances != nullptr) plhs[5] = distances;
+}
+
 constexpr common::Subcommand subcommands[] = {
     {"knnsearch", runKnnsearch, true},
     {"kd", runKd, false},
@@ -403,6 +470,7 @@ constexpr common::Subcommand subcommands[] = {
     {"rangerows", runRangeRows, true},
     {"kdrows", runKdRows, false},
     {"kd2rows", runKd2Rows, false},
+    {"registerToMap", runRegisterToMap, false},
 };
 
 }  // namespace

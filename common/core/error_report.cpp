@@ -38,6 +38,8 @@ constexpr ErrorMessage messages[] = {
     {"lengthMismatch", "Argument %s must have 0 or %i elements (not %i)."},
     {"tooManyColumns", "Argument %s must have at most %i columns (not %i)."},
     {"outsideRange", "Argument %s must lie between %s and %s."},
+    {"tooFewRows", "Argument %s must have at least %i rows (not %i)."},
+    {"notRigid", "Argument %s must be a rigid transform [R t; 0 0 0 1], R a rotation."},
     {"resultTooLarge", "A result of %i x %i elements is too large to allocate."},
     {"outOfMemory", "Out of memory (%s)."},
     {"exception", "%s"},

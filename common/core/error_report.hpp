@@ -38,6 +38,8 @@ enum class ErrorCode {
     lengthMismatch,
     tooManyColumns,
     outsideRange,
+    tooFewRows,
+    notRigid,
     resultTooLarge,
     outOfMemory,
     exception,
