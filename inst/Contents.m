@@ -1,4 +1,4 @@
-% tessary  Exact K-nearest search, Gaussian gating and density clustering of 3-D point clouds.
+% tessary  Exact K-nearest search, scan registration, Gaussian gating and density clustering of 3-D point clouds.
 % Version 0.1.0 10-Dec-2026
 %
 % Users' layer (points as rows)
@@ -6,6 +6,7 @@
 %   PointCloudIndex - KD-tree index of a point cloud, with the methods:
 %     knnsearch     -   the K nearest indexed points of each query;
 %     rangesearch   -   the indexed points within a radius of each query.
+%   registerToMap   - Register a scan to a map of Gaussians (NDT).
 %   gaussianGate    - Gate points against their candidate Gaussians.
 %   gateAndCluster  - Gate at two levels and cluster the rejected points.
 %   densityClusters - Density-based clustering (DBSCAN) of points in 1 to 3 dimensions.

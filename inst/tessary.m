@@ -86,6 +86,15 @@ function varargout = tessary(varargin)
 %     COVS 9 x G; every output N x 1, LABELS one per point (0 where IN,
 %     -1 for noise, clusters from 1). The object behind H is not read.
 %
+%   [T, CONVERGED, ITERATIONS, SCORE, HESSIAN, DISTANCES] = tessary ('do', H, 'registerToMap', SCAN, MEANS, COVS, T0, MAXITERATIONS, TTOL, RTOL, OUTLIERRATIO, VOXELSIZE, EIGENVALUEFLOOR)
+%     registerToMap (help registerToMap) on SCAN M x 3, MEANS G x 3 (finite,
+%     G >= 1) and COVS 9 x G (finite), from the rigid 4 x 4 T0: at most
+%     MAXITERATIONS Newton steps, until a step moves less than TTOL (scan
+%     units) and RTOL (radians); OUTLIERRATIO strictly between 0 and 1,
+%     VOXELSIZE positive and finite, EIGENVALUEFLOOR from 1e-6 to 1.
+%     CONVERGED is logical, DISTANCES M x 1. The object behind H is not
+%     read.
+%
 %   OK = tessary ('delete', H)
 %   OK = tessary ('do', H, 'DELETE')
 %     Destroy the object; OK is logical true. Prints "kdTree deleted."
@@ -107,11 +116,12 @@ function varargout = tessary(varargin)
 %   tessary:deadHandle         a handle that names no live tessary object
 %   tessary:unknownSubcommand  not 'knnsearch', 'kd', 'kd2', 'voxelGaussians',
 %                              'densityClusters', 'knnrows', 'rangerows',
-%                              'kdrows', 'kd2rows' or 'DELETE'
+%                              'kdrows', 'kd2rows', 'registerToMap' or
+%                              'DELETE'
 %   tessary:wrongClass, tessary:complex, tessary:sparse, tessary:notMatrix,
 %   tessary:tooLarge, tessary:rowCount, tessary:columnCount, tessary:notScalar
 %                              an argument of the wrong class, kind or shape
-%   tessary:notFinite          PTS with NaN or Inf
+%   tessary:notFinite          PTS, or the map of 'registerToMap', with NaN or Inf
 %   tessary:outOfRange         K negative, not finite or too large
 %   tessary:tooFewColumns      IDS with fewer columns than POINTS
 %   tessary:columnMismatch     COVS and MEANS with different column counts
@@ -121,7 +131,10 @@ function varargout = tessary(varargin)
 %   tessary:lengthMismatch     ROWS neither empty nor one per indexed point
 %   tessary:notPositive        VOXELSIZE or EPSILON not positive and finite
 %   tessary:notCount           MINPOINTS or MINPTS not a whole number >= 1
-%   tessary:outsideRange       EPSILON below 1e-150 or above 1e150
+%   tessary:outsideRange       EPSILON below 1e-150 or above 1e150; OUTLIERRATIO
+%                              or EIGENVALUEFLOOR outside their ranges
+%   tessary:tooFewRows         MEANS of 'registerToMap' with no rows
+%   tessary:notRigid           T0 not [R t; 0 0 0 1] with R a rotation to 1e-6
 %   tessary:keyOutOfRange      X too far out for its voxels (beyond 2^62
 %                              voxels) or for EPSILON (beyond 2^38 EPSILON)
 %   tessary:resultTooLarge, tessary:outOfMemory, tessary:exception

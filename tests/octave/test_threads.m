@@ -1,6 +1,6 @@
 ## The outputs do not depend on the number of threads: a million indexed
 ## points, 100,000 queries, the gate with degenerate covariances, and the
-## voxel map and the clustering of the queries.
+## voxel map, the clustering and the registration of the queries.
 
 %!test
 %! code = ["rand ('seed', 11);\n", ...
@@ -15,7 +15,8 @@
 %!         "in2 = tessary ('do', h, 'kd2', q, g, means, covs, 1.5);\n", ...
 %!         "[vm, vc, vn] = voxelGaussians (q', 2, 'MinPoints', 3);\n", ...
 %!         "[di, dc] = densityClusters (q', 0.75, 5);\n", ...
-%!         "save ('-binary', getenv ('RESULT_FILE'), 'idx', 'd2', 'in', 'up', 'labels', 'in2', 'vm', 'vc', 'vn', 'di', 'dc');\n"];
+%!         "[rT, ri] = registerToMap (q' + [0.3 -0.2 0.1], vm, vc, 'VoxelSize', 2);\n", ...
+%!         "save ('-binary', getenv ('RESULT_FILE'), 'idx', 'd2', 'in', 'up', 'labels', 'in2', 'vm', 'vc', 'vn', 'di', 'dc', 'rT', 'ri');\n"];
 %! files = {};
 %! for threads = [1 2 3 8]
 %!   files{end+1} = [tempname() ".bin"];

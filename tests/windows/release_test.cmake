@@ -15,7 +15,7 @@ if(NOT count EQUAL 1)
 endif()
 set(unpacked ${FOLDER}/${top})
 foreach(name tessary${SUFFIX} corvane${SUFFIX} tessary.m corvane.m PointCloudIndex.m gaussianGate.m gateAndCluster.m
-       voxelGaussians.m densityClusters.m Contents.m private/pointRows.m README.txt COPYING)
+       voxelGaussians.m registerToMap.m densityClusters.m Contents.m private/pointRows.m README.txt COPYING)
   if(NOT EXISTS ${unpacked}/${name})
     message(FATAL_ERROR "the archive holds no ${name}")
   endif()
