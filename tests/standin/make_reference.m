@@ -1,6 +1,7 @@
 % Writes the inputs and outputs of the Octave build that every build on
 % MATLAB's interface must give bit for bit: "knnsearch" on the lidar scan
-% with K = 1, 3 and 10, "voxelGaussians" and "densityClusters" on it, and
+% with K = 1, 3 and 10, "voxelGaussians", "densityClusters" and
+% "registerToMap" on it, and
 % "kd" and "kd2", with the clustering, on a scene
 % of 200,000 points and 20,000 Gaussians, with points on the gate's boundary.
 % Builds on MATLAB's interface replay some of them; builds of other releases
@@ -44,6 +45,22 @@ none = zeros(1, 4, 'uint8');
 [vm, vc, vn] = tessary('do', none, 'voxelGaussians', rows, 2, 6);
 [di, dc] = tessary('do', none, 'densityClusters', rows, 0.75, 5);
 out = [out; {'rows', rows; 'vox_means', vm; 'vox_covs', vc; 'vox_counts', vn; 'dc_idx', di; 'dc_core', dc}];
+% The scan moved by 1 m and 4 degrees, registered back to its own map. The
+% rotation is a quaternion's, written out: sin and cos round otherwise from
+% one C library to another, and so may a matrix product.
+q = [1 0.01 -0.005 0.035];
+q = q / sqrt((q(1)^2 + q(2)^2) + (q(3)^2 + q(4)^2));
+[w, x, y, z] = deal(q(1), q(2), q(3), q(4));
+R = [1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y);
+     2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x);
+     2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)];
+moved = zeros(size(rows));
+for r = 1:3
+  moved(:, r) = (R(r, 1) * rows(:, 1) + R(r, 2) * rows(:, 2)) + R(r, 3) * rows(:, 3) + [0.8 -0.5 0.1](r);
+end
+[rT, rc, ri, rs, rh, rd] = tessary('do', none, 'registerToMap', moved, vm, vc, eye(4), 30, 1e-3, 1e-5, 0.55, 2, 0.01);
+out = [out; {'reg_scan', moved; 'reg_T', rT; 'reg_converged', rc; 'reg_iterations', ri; 'reg_score', rs; ...
+             'reg_hessian', rh; 'reg_distances', rd}];
 
 % Gaussians over a 200 m x 200 m map, some degenerate: all zero, flat,
 % with a negative eigenvalue, with a NaN.
