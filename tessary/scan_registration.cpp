@@ -16,16 +16,16 @@ namespace {
 
 // Each point scores against the Gaussian of the nearest mean. Measured on
 // real pairs and scans moved back to their own maps, from 0.5 m and 5
-// degrees up to 1.8 m and 8 degrees away, three or five nearest means
+// degrees up to 1.5 m and 8 degrees away, three or five nearest means
 // land on the same poses as one, to within 0.01 degrees, and need fewer
 // steps, but each step costs as many searches and exponentials more: one
-// is the fastest by 1.5 to 3 times. The distances reported use the gate's
+// is the fastest by 1.5 to 2 times. The distances reported use the gate's
 // three candidates.
 constexpr std::int32_t reportedCandidates = 3;
 
 // Points are scored in blocks of this many, each block summed in point
 // order and the blocks in block order: the sums do not depend on which
-// thread took which block, and the partial sums cost 28 doubles a block.
+// thread took which block, and the partial sums cost 49 doubles a block.
 constexpr std::int32_t blockPoints = 256;
 
 // Newton's step is cut to at most one voxel and 0.1 rad (5.7 degrees): its
@@ -108,8 +108,8 @@ public:
             const Matrix3 C = covarianceFrom(map.covariances + 9 * static_cast<std::size_t>(k));
             out.floatMean = vectorFrom(out.mean);
             out.floatInverse = regularizedInverse(C);
-            Vector3 lambda;
-            Matrix3 V;
+            Vector3 lambda = Vector3::Ones();
+            Matrix3 V = Matrix3::Identity();
             out.scored = regularizedEigen(C, lambda, V) && lambda(0) > 0.0f;
             const float floor = lambda(2) / floorDivisor;
             for (int a = 0; a < 2; ++a)
@@ -161,7 +161,8 @@ public:
                 double squared, number;
                 NearestSet<1> set(&squared, &number, 1);
                 map_.index().findNeighbors(set, q, stack);
-                scoreCandidate(r, q, map_.gaussian(number), derivatives, sums);
+                // Empty where every squared distance overflows.
+                if (set.size() == 1) scoreCandidate(r, q, map_.gaussian(number), derivatives, sums);
             }
             partial[b] = sums;
         });
@@ -248,7 +249,9 @@ private:
         for (int k = 0; k < 3; ++k) y[k] = (g.axes[k][0] * x[0] + g.axes[k][1] * x[1]) + g.axes[k][2] * x[2];
         const double m = (y[0] * y[0] + y[1] * y[1]) + y[2] * y[2];
         const double e = portableExp(-0.5 * model_.d2 * m);
-        if (e == 0.0) return;
+        // Nothing to add where e underflows, nor where m is NaN (a point
+        // so far out that its offset overflows).
+        if (!(e > 0.0)) return;
         sums.score += model_.d1 * e;
         if (!derivatives) return;
 

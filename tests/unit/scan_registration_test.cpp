@@ -265,3 +265,25 @@ TEST(ScanRegistration, AScanFarFromEveryGaussianStaysWhereItStarted) {
     EXPECT_EQ(std::memcmp(&result.pose, &start, sizeof start), 0);
     EXPECT_GT(distances[0], 100.0);
 }
+
+TEST(ScanRegistration, RowsNotFiniteOrFarBeyondTheMapTakeNoPart) {
+    const Scene scene(room(), 1.0, 6);
+    const std::vector<double> moved = movedAway(scene.rows, poseOf(0.2, 0.1, 0.0, 2, 0));
+    const std::size_t m = moved.size() / 3;
+    const double extremes[4][3] = {{1e300, 0, 0}, {-1e308, 1e308, 1e308}, {HUGE_VAL, 0, 0}, {NAN, 1, 1}};
+    std::vector<double> withExtremes(3 * (m + 4));
+    for (std::size_t d = 0; d < 3; ++d) {
+        std::copy(moved.begin() + d * m, moved.begin() + (d + 1) * m, withExtremes.begin() + d * (m + 4));
+        for (std::size_t k = 0; k < 4; ++k) withExtremes[d * (m + 4) + m + k] = extremes[k][d];
+    }
+    const RegistrationOptions options = optionsFrom(poseOf(0, 0, 0, 0, 0), 1.0);
+    std::vector<double> distances(m + 4);
+    const RegistrationResult plain = tessary::registerToMap({moved.data(), static_cast<std::int32_t>(m)},
+                                                            scene.gaussians(), options, nullptr);
+    const RegistrationResult extreme = tessary::registerToMap(
+        {withExtremes.data(), static_cast<std::int32_t>(m + 4)}, scene.gaussians(), options, distances.data());
+    EXPECT_TRUE(extreme.converged);
+    EXPECT_EQ(std::memcmp(&plain.pose, &extreme.pose, sizeof plain.pose), 0);
+    EXPECT_EQ(plain.score, extreme.score);
+    for (std::size_t k = m; k < m + 4; ++k) EXPECT_FALSE(distances[k] < 1e30) << k;
+}
