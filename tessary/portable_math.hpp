@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace tessary {
@@ -26,6 +28,14 @@ struct InverseFactorials {
 };
 constexpr InverseFactorials inverseFactorials{};
 
+// 2^k for -1022 <= k <= 1023, from its bits.
+inline double powerOfTwo(int k) {
+    const std::uint64_t bits = static_cast<std::uint64_t>(k + 1023) << 52;
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
 // e^x; 0 below the smallest subnormal, +Inf above the largest double.
 inline double portableExp(double x) {
     if (!(x == x)) return x;
@@ -33,13 +43,17 @@ inline double portableExp(double x) {
     if (x > 710.0) return std::numeric_limits<double>::infinity();
     // x = k ln 2 + r, |r| <= ln 2 / 2, then Taylor's series of e^r to r^14
     // (the next term is below 2^-60 of the sum), by Horner's rule.
-    const double k = std::nearbyint(x * 1.44269504088896338700);
+    // k rounded to the nearest integer, ties to even, as nearbyint rounds
+    // it, by adding and subtracting 1.5 * 2^52, without a call.
+    constexpr double rounder = 6755399441055744.0;
+    const double k = (x * 1.44269504088896338700 + rounder) - rounder;
     const double r = (x - k * ln2High) - k * ln2Low;
     double sum = inverseFactorials.value[14];
     for (int n = 13; n >= 0; --n) sum = sum * r + inverseFactorials.value[n];
-    // Two scalings, each exact or rounded once as a product would be.
+    // Two scalings by powers of two within the normal range: the first is
+    // exact, the second exact or rounded once, as ldexp would round.
     const int half = static_cast<int>(k) / 2;
-    return std::ldexp(std::ldexp(sum, half), static_cast<int>(k) - half);
+    return sum * powerOfTwo(half) * powerOfTwo(static_cast<int>(k) - half);
 }
 
 // ln x for finite positive x; NaN for negative or NaN, -Inf at 0.

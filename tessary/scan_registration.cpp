@@ -10,6 +10,7 @@
 #include "openmp.hpp"
 #include "point_index.hpp"
 #include "portable_math.hpp"
+#include "squared_distance.hpp"
 
 namespace tessary {
 namespace {
@@ -155,14 +156,27 @@ public:
         forEachBlock(pose, [&](std::int32_t b, std::int32_t begin, std::int32_t end, const Placement& at,
                                PointIndex::Pending* stack) {
             Sums sums;
+            double previous = 0.0;  // the last point's Gaussian in this block, 0 for none
             for (std::int32_t i = begin; i < end; ++i) {
                 double r[3], q[3];
                 if (!at.place(i, r, q)) continue;
                 double squared, number;
                 NearestSet<1> set(&squared, &number, 1);
+                // Consecutive points of a scan mostly share their nearest
+                // mean: starting from the last one's bounds the search at
+                // once. The nearest distance stays exact; of equal ones the
+                // start is kept, the same at any thread count, as blocks
+                // are fixed.
+                if (previous != 0.0) {
+                    const double* mean = map_.gaussian(previous).mean;
+                    const double start = squaredDistance(q, mean[0], mean[1], mean[2]);
+                    if (start < set.worst()) set.add(start, previous);
+                }
                 map_.index().findNeighbors(set, q, stack);
                 // Empty where every squared distance overflows.
-                if (set.size() == 1) scoreCandidate(r, q, map_.gaussian(number), derivatives, sums);
+                if (set.size() == 0) continue;
+                scoreCandidate(r, q, map_.gaussian(number), derivatives, sums);
+                previous = number;
             }
             partial[b] = sums;
         });
@@ -511,20 +525,23 @@ RegistrationResult registerToMap(const QueryRows& scan, const GaussianSet& map, 
         double slope = 0.0;
         for (int k = 0; k < 6; ++k) slope += current.gradient[k] * step[k];
 
-        const auto tryStep = [&](double factor, Sums& sums) {
+        // The full step is scored with its derivatives, as it is mostly
+        // the one taken; shorter and longer ones by their score alone, and
+        // the one taken among them once more with its derivatives.
+        const auto tryStep = [&](double factor, Sums& sums, bool derivatives) {
             double scaled[6];
             for (int k = 0; k < 6; ++k) scaled[k] = factor * step[k];
             const Pose pose = result.pose.moved(scaled);
-            sums = scorer.evaluate(pose, true);
+            sums = scorer.evaluate(pose, derivatives);
             return pose;
         };
         double alpha = 1.0;
         Sums trial;
-        Pose next = tryStep(alpha, trial);
+        Pose next = tryStep(alpha, trial, true);
         int halvings = 0;
         while (!(trial.score <= current.score + sufficientDecrease * alpha * slope) && halvings++ < maxHalvings) {
             alpha *= 0.5;
-            next = tryStep(alpha, trial);
+            next = tryStep(alpha, trial, false);
         }
         if (halvings > maxHalvings) {
             result.converged = below(length, turn);
@@ -534,12 +551,13 @@ RegistrationResult registerToMap(const QueryRows& scan, const GaussianSet& map, 
                                withinCaps(length, turn, 2.0 * alpha, options.voxelSize);
              ++doubling) {
             Sums further;
-            const Pose farther = tryStep(2.0 * alpha, further);
+            const Pose farther = tryStep(2.0 * alpha, further, false);
             if (!(further.score < trial.score)) break;
             alpha *= 2.0;
             next = farther;
             trial = further;
         }
+        if (alpha != 1.0) trial = scorer.evaluate(next, true);
         result.pose = next;
         current = trial;
         ++result.iterations;
