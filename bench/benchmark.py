@@ -128,6 +128,7 @@ class Tool:
         self.name, self.command, self.outputs = name, command, list(outputs)
         self.calls, self.threads = calls, threads
         self.evaluations = None  # distance evaluations per query, where the tool counts them
+        self.stdout = None  # the last run's
 
 
 def run_once(tool, workdir):
@@ -142,6 +143,7 @@ def run_once(tool, workdir):
         tool.evaluations = float(counted.group(1))
     rss = re.search(r"maxrss=(\d+)", proc.stderr)
     peak = int(rss.group(1)) / 1024.0 if rss else 0.0
+    tool.stdout = proc.stdout
     if proc.returncode != 0 or not times:
         print("  %s failed (exit %d): %s" % (tool.name, proc.returncode, proc.stderr.strip().splitlines()[-1:]), flush=True)
         return None, peak
@@ -297,7 +299,86 @@ def build_cases(work, quick):
     cases += clustering_cases(f, bench, ours, py, scan, cloud2)
     cases += map_cases(f, py, ours, octave)
     cases.append(range_case(f, py, octave, m_scan[0]))
+    cases += registration_cases(f, bench, octave, ours)
     return cases
+
+
+PAIRS = os.path.join(ROOT, "data", "pairs")
+# (pair, voxel side, the accuracy asked for: metres, degrees)
+REGISTRATION_PAIRS = [("hdl32_fastgicp", 1.0, 0.05, 0.2), ("kitti07_f10_f25", 2.0, 0.10, 0.3)]
+
+
+def rotation_about(axis, degrees):
+    axis = axis / np.linalg.norm(axis)
+    K = np.array([[0, -axis[2], axis[1]], [axis[2], 0, -axis[0]], [-axis[1], axis[0], 0]])
+    t = np.deg2rad(degrees)
+    return np.eye(3) + np.sin(t) * K + (1 - np.cos(t)) * K @ K
+
+
+def pose_error(T, truth):
+    E = np.linalg.solve(truth, T)
+    return np.linalg.norm(E[:3, 3]), np.degrees(np.arccos(min(1.0, (np.trace(E[:3, :3]) - 1) / 2)))
+
+
+def registration_cases(f, bench, octave, ours):
+    """registerToMap against PCL's NDT on the real pairs, from the known pose
+    perturbed by up to 0.5 m and 5 degrees: the same map points, voxel side,
+    iteration cap (30) and start; each call timed without making the map.
+    PCL runs on one thread, as it is written."""
+    cases = []
+    peer = os.path.join(bench, "pcl_ndt_peer")
+    if not os.path.exists(peer):
+        NOTES.append("PCL's NDT was not built (no libpcl-dev): registration runs without its peer")
+    rng = np.random.default_rng(38)
+    for name, voxel, metres, degrees in REGISTRATION_PAIRS:
+        a, b = (os.path.join(PAIRS, "%s_%s.f64" % (name, end)) for end in ("a", "b"))
+        truth = np.loadtxt(os.path.join(PAIRS, name + "_T_ab.txt"))
+        write(f("truth_%s.f64" % name), truth)
+        cases.append(registration_sweep(f, octave, name, a, b, voxel, metres, degrees))
+        for k in range(3):
+            offset = np.eye(4)
+            offset[:3, :3] = rotation_about(rng.normal(size=3), rng.uniform(0, 5))
+            direction = rng.normal(size=3)
+            offset[:3, 3] = direction / np.linalg.norm(direction) * rng.uniform(0, 0.5)
+            start = f("start_%s_%d.f64" % (name, k))
+            write(start, offset @ truth)
+            ours_out, pcl_out = [f("reg_ours_%s_%d.out" % (name, k))], [f("reg_pcl_%s_%d.out" % (name, k))]
+            tools = ours("register", a, b, start, str(voxel), "30", outputs=ours_out)
+            if os.path.exists(peer):
+                tools.append(Tool("PCL NDT", [peer, a, b, start, str(voxel), "30"] + pcl_out, pcl_out, calls=2, threads=1))
+            case = Case("registration", "%s, %g m voxels, start %d" % (name, voxel, k + 1), tools)
+            case.compare = lambda o=ours_out[0], p=pcl_out[0], t=truth: compare_registrations(o, p, t)
+            cases.append(case)
+    return cases
+
+
+def compare_registrations(ours, theirs, truth):
+    """Each result's distance from the known pose."""
+    texts = []
+    for who, path in (("tessary", ours), ("PCL", theirs)):
+        if os.path.exists(path):
+            m, d = pose_error(np.fromfile(path, dtype="<f8").reshape(4, 4), truth)
+            texts.append("%s %.1f cm %.3f deg" % (who, 100 * m, d))
+    return ("from the known pose: " + ", ".join(texts), 1.0)
+
+
+def registration_sweep(f, octave, name, a, b, voxel, metres, degrees):
+    """100 random starts: how many land within the accuracy asked for."""
+    command = octave("sweep", a, b, f("truth_%s.f64" % name), str(voxel), "100", str(metres), str(degrees))
+    tool = Tool("tessary", command, calls=1)
+    case = Case("registration", "%s, 100 starts within %g m and %g deg" % (name, metres, degrees), [tool])
+
+    def summary():
+        found = re.search(r"within=(\d+) starts=(\d+) median_m=(\S+) median_deg=(\S+) worst_m=(\S+) worst_deg=(\S+)",
+                          tool.stdout or "")
+        if not found:
+            return ("no summary", 0.0)
+        within, starts = int(found.group(1)), int(found.group(2))
+        return ("%d of %d within; median %.1f cm %.3f deg, worst %.1f cm %.3f deg" % (
+            within, starts, 100 * float(found.group(3)), float(found.group(4)), 100 * float(found.group(5)),
+            float(found.group(6))), within / starts)
+    case.compare = summary
+    return case
 
 
 def gating_cases(f, bench, octave, ours, cloud1, cloud2, means):
@@ -516,6 +597,8 @@ TARGETS = [
      "the users' layer's knnsearch, ties by row, at most 1.05x the module's"),
     ("rangesearch", "", "cKDTree query_ball_point", "at least", 4.0,
      "rangesearch at least 4x faster than cKDTree's query_ball_point (sorted, 2 workers)"),
+    ("registration", "start", "PCL NDT", "at least", 30.0,
+     "registerToMap at least 30x faster than PCL's NDT, the same start, voxels and iteration cap"),
     ("clustering", "whole", "scikit-learn DBSCAN", "at least", 100.0,
      "clustering at least 100x faster than scikit-learn on the whole scan"),
     ("kd2", "", "floor", "at most", 1.05, "\"kd2\" within 1.05x of the inverse-once floor"),
@@ -572,6 +655,9 @@ def check_targets(cases):
         if c.group == "maps" and c.identical is not None:
             lines.append("| densityClusters' labels scikit-learn's plus 1 | %s | |"
                          % ("met" if c.identical else "**not met**"))
+        if c.group == "registration" and "100 starts" in c.name and c.agreement is not None:
+            lines.append("| registerToMap: at least 95 of 100 starts on %s | %s | %s |"
+                         % (c.name.split(",")[0], "met" if c.agreement[1] >= 0.95 else "**not met**", c.agreement[0]))
         if c.group == "clustering" and "whole" in c.name and c.identical is not None:
             lines.append("| clustering labels identical to the linear scan's on the whole scan | %s | |"
                          % ("met" if c.identical else "**not met**"))

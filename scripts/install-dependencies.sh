@@ -41,7 +41,7 @@ for group in "$@"; do
     # The chroots of the later Debian releases (scripts/test-chroot.sh).
     chroots) packages+=(debootstrap) ;;
     # The benchmark's peers, and GNU time for their peak memory.
-    bench) packages+=(python3-numpy python3-scipy python3-sklearn python3-matplotlib libflann-dev liblz4-dev time) ;;
+    bench) packages+=(python3-numpy python3-scipy python3-sklearn python3-matplotlib libflann-dev liblz4-dev time libpcl-dev) ;;
     *) echo "unknown group $group" >&2; exit 1 ;;
   esac
 done

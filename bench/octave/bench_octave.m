@@ -23,6 +23,15 @@
 ##   range <pts> <queries> <r> [counts.out rows.out]
 ##                                           rangesearch of a PointCloudIndex, sorted, with
 ##                                           distances; writes each query's count and rows
+##   register <map> <scan> <start> <voxel> <maxIterations> [T.out]
+##                                           registerToMap of the scan (rows) to the map's
+##                                           voxelGaussians (made untimed) from the 4 x 4
+##                                           start (16 doubles, row by row); writes T so
+##   sweep <map> <scan> <truth> <voxel> <starts> <metres> <degrees>
+##                                           registerToMap from <starts> random starts up to
+##                                           0.5 m and 5 degrees off the known pose; prints
+##                                           the mean time of one ("ms=") and how many
+##                                           converged within the limits
 function bench_octave (mode, varargin)
   rd = @(f, rows) read_cloud (f, rows);
   calls = str2double (getenv ("BENCH_CALLS"));
@@ -119,6 +128,43 @@ function bench_octave (mode, varargin)
       for c = 1:calls
         tic; [in, inUpper] = vectorised_gate (p, ids, means, covs, mahal, upper); report (toc);
       endfor
+    case "register"
+      [means, covs] = voxelGaussians (rd (varargin{1}, 3)', str2double (varargin{4}));
+      scan = rd (varargin{2}, 3)';
+      start = rd (varargin{3}, 4)';
+      for c = 1:calls
+        tic;
+        T = registerToMap (scan, means, covs, "InitialTransform", start, "MaxIterations", str2double (varargin{5}), ...
+                           "VoxelSize", str2double (varargin{4}));
+        report (toc);
+      endfor
+      write_outputs (varargin(6:end), T');
+    case "sweep"
+      voxel = str2double (varargin{4});
+      [means, covs] = voxelGaussians (rd (varargin{1}, 3)', voxel);
+      scan = rd (varargin{2}, 3)';
+      truth = rd (varargin{3}, 4)';
+      rand ("seed", 1);
+      starts = str2double (varargin{5});
+      errors = zeros (starts, 2);
+      within = 0;
+      tic;
+      for k = 1:starts
+        w = rand (3, 1) - 0.5;
+        w *= rand * 5 * pi / 180 / norm (w);
+        v = rand (3, 1) - 0.5;
+        v *= rand * 0.5 / norm (v);
+        t = norm (w);
+        K = [0 -w(3) w(2); w(3) 0 -w(1); -w(2) w(1) 0] / t;
+        start = [eye(3) + sin(t) * K + (1 - cos (t)) * K * K, v; 0 0 0 1] * truth;
+        [T, info] = registerToMap (scan, means, covs, "InitialTransform", start, "VoxelSize", voxel);
+        E = truth \ T;
+        errors(k, :) = [norm(E(1:3, 4)), acosd(min (1, (trace (E(1:3, 1:3)) - 1) / 2))];
+        within += info.converged && errors(k, 1) < str2double (varargin{6}) && errors(k, 2) < str2double (varargin{7});
+      endfor
+      report (toc / starts);
+      printf ("within=%d starts=%d median_m=%.4f median_deg=%.4f worst_m=%.4f worst_deg=%.4f\n", within, starts, ...
+              median (errors(:, 1)), median (errors(:, 2)), max (errors(:, 1)), max (errors(:, 2)));
   endswitch
 endfunction
 
