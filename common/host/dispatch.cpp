@@ -160,6 +160,7 @@ extern "C" MEX_ENTRY_POINT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,
     using namespace common;
     if (!exitFunctionRegistered) {
         mexAtExit(beforeUnload);
+        keepFreedMemoryForReuse();
         exitFunctionRegistered = true;
     }
     bool failed = true;
