@@ -136,9 +136,14 @@ if ~(isnumeric(eigenFloor) && isscalar(eigenFloor) && isreal(eigenFloor) && eige
   error('registerToMap:badEigenvalueFloor', 'registerToMap: EigenvalueFloor must lie between 1e-6 and 1');
 end
 tolerance = double(tolerance);
-[T, converged, iterations, score, hessian, distances] = tessary('do', zeros(1, 4, 'uint8'), 'registerToMap', ...
-    scan, means, covs, double(start), double(o.MaxIterations), tolerance(1), tolerance(2) * pi / 180, ...
-    double(ratio), double(voxelSize), double(eigenFloor));
+args = {'do', zeros(1, 4, 'uint8'), 'registerToMap', scan, means, covs, double(start), double(o.MaxIterations), ...
+        tolerance(1), tolerance(2) * pi / 180, double(ratio), double(voxelSize), double(eigenFloor)};
+% The distances cost a search of every row more: only when INFO is asked for.
+if nargout < 2
+  T = tessary(args{:});
+  return;
+end
+[T, converged, iterations, score, hessian, distances] = tessary(args{:});
 info = struct('converged', converged, 'iterations', iterations, 'score', score, 'hessian', hessian, ...
               'distances', distances);
 end

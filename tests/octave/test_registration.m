@@ -63,6 +63,7 @@
 %! assert (sum (isnan (info.distances)), 1);
 %! [T2, info2] = registerToMap (pointCloud (single (scan)), means, covs, "maxiter", 50, "Tol", [1e-4 1e-3]);
 %! assert (isequal (T2, T) && isequaln (info2, info));
+%! assert (isequal (registerToMap (single (scan), means, covs, "maxiter", 50, "Tol", [1e-4 1e-3]), T));
 %! moved = [scan ones(5000, 1)] * T';
 %! ids = knnsearch (PointCloudIndex (means), moved(:, 1:3), "K", 3);
 %! in = gaussianGate (moved(:, 1:3), ids, means, covs, 2);
