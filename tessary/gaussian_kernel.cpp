@@ -38,7 +38,10 @@ Matrix3 regularizedInverse(const Matrix3& C) {
     Vector3 lambda;
     Matrix3 V;
     if (!regularizedEigen(C, lambda, V)) return Matrix3::Constant(std::numeric_limits<float>::quiet_NaN());
+    return inverseFromEigen(lambda, V);
+}
 
+Matrix3 inverseFromEigen(const Vector3& lambda, const Matrix3& V) {
     Matrix3 W;
     for (int k = 0; k < 3; ++k)
         for (int r = 0; r < 3; ++r) W(r, k) = V(r, k) * lambda(k);

@@ -25,6 +25,9 @@ Vector3 vectorFrom(const double* xyz);
 // decomposition does not converge.
 bool regularizedEigen(const Matrix3& C, Vector3& lambda, Matrix3& V);
 
+// The inverse of V diag(lambda) V^-1, as regularizedInverse forms it.
+Matrix3 inverseFromEigen(const Vector3& lambda, const Matrix3& V);
+
 // Inverse of C after raising its small eigenvalues to the floor. All NaN
 // when the eigen-decomposition does not converge, so every distance under it
 // is NaN and fails every gate.

@@ -108,10 +108,12 @@ public:
             for (int d = 0; d < 3; ++d) out.mean[d] = map.means[static_cast<std::size_t>(k) + d * g];
             const Matrix3 C = covarianceFrom(map.covariances + 9 * static_cast<std::size_t>(k));
             out.floatMean = vectorFrom(out.mean);
-            out.floatInverse = regularizedInverse(C);
             Vector3 lambda = Vector3::Ones();
             Matrix3 V = Matrix3::Identity();
-            out.scored = regularizedEigen(C, lambda, V) && lambda(0) > 0.0f;
+            const bool decomposed = regularizedEigen(C, lambda, V);
+            out.floatInverse = decomposed ? inverseFromEigen(lambda, V)
+                                          : Matrix3::Constant(std::numeric_limits<float>::quiet_NaN());
+            out.scored = decomposed && lambda(0) > 0.0f;
             const float floor = lambda(2) / floorDivisor;
             for (int a = 0; a < 2; ++a)
                 if (floor > lambda(a)) lambda(a) = floor;
@@ -373,6 +375,12 @@ StepKind newtonStep(const double* H, const double* definite, const double* g, do
 
 double norm3(const double* v) { return std::sqrt((v[0] * v[0] + v[1] * v[1]) + v[2] * v[2]); }
 
+// q / |q| into `unit`.
+void normalise(const double* q, double* unit) {
+    const double length = std::sqrt((q[0] * q[0] + q[1] * q[1]) + (q[2] * q[2] + q[3] * q[3]));
+    for (int k = 0; k < 4; ++k) unit[k] = q[k] / length;
+}
+
 }  // namespace
 
 Pose Pose::fromMatrix(const double* M) {
@@ -407,9 +415,8 @@ Pose Pose::fromMatrix(const double* M) {
         q[2] = (m12 + m21) / s;
         q[3] = 0.25 * s;
     }
-    const double length = std::sqrt((q[0] * q[0] + q[1] * q[1]) + (q[2] * q[2] + q[3] * q[3]));
     Pose pose;
-    for (int k = 0; k < 4; ++k) pose.quaternion[k] = q[k] / length;
+    normalise(q, pose.quaternion);
     for (int k = 0; k < 3; ++k) pose.translation[k] = M[12 + k];
     return pose;
 }
@@ -425,9 +432,8 @@ Pose Pose::moved(const double* step) const {
                    (d[0] * p[1] + d[1] * p[0]) + (d[2] * p[3] - d[3] * p[2]),
                    (d[0] * p[2] + d[2] * p[0]) + (d[3] * p[1] - d[1] * p[3]),
                    (d[0] * p[3] + d[3] * p[0]) + (d[1] * p[2] - d[2] * p[1])};
-    const double length = std::sqrt((q[0] * q[0] + q[1] * q[1]) + (q[2] * q[2] + q[3] * q[3]));
     Pose out;
-    for (int k = 0; k < 4; ++k) out.quaternion[k] = q[k] / length;
+    normalise(q, out.quaternion);
     for (int k = 0; k < 3; ++k) out.translation[k] = translation[k] + step[k];
     return out;
 }

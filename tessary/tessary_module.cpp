@@ -334,8 +334,7 @@ void runRangeRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArr
     if (nrhs != 7) raiseError(ErrorCode::inputCount, 7, nrhs);
     const auto& index = *static_cast<const PointIndex*>(object);
     const MatrixArg y = readRows(prhs[3], rangeNames[3]);
-    const double r = common::readScalar(prhs[4], rangeNames[4]);
-    if (!(r >= 0.0 && r <= std::numeric_limits<double>::max())) raiseError(ErrorCode::notNonNegative, rangeNames[4]);
+    const double r = common::readNonNegative(prhs[4], rangeNames[4]);
     const RowMap map = readRowMap(index, prhs[5], rangeNames[5]);
     const bool sorted = readSwitch(prhs[6], rangeNames[6]);
     requireAtMostOutputs(2, nlhs);
@@ -404,12 +403,8 @@ RegistrationOptions readRegistrationOptions(const mxArray* prhs[]) {
     start.requireColumns(4);
     if (!isRigid(start.data)) raiseError(ErrorCode::notRigid, registerNames[6]);
     RegistrationOptions options{Pose::fromMatrix(start.data), common::readCount(prhs[7], registerNames[7]), 0, 0, 0, 0, 0};
-    options.translationTolerance = common::readScalar(prhs[8], registerNames[8]);
-    if (!(options.translationTolerance >= 0.0 && options.translationTolerance <= std::numeric_limits<double>::max()))
-        raiseError(ErrorCode::notNonNegative, registerNames[8]);
-    options.rotationTolerance = common::readScalar(prhs[9], registerNames[9]);
-    if (!(options.rotationTolerance >= 0.0 && options.rotationTolerance <= std::numeric_limits<double>::max()))
-        raiseError(ErrorCode::notNonNegative, registerNames[9]);
+    options.translationTolerance = common::readNonNegative(prhs[8], registerNames[8]);
+    options.rotationTolerance = common::readNonNegative(prhs[9], registerNames[9]);
     options.outlierRatio = common::readScalar(prhs[10], registerNames[10]);
     if (!(options.outlierRatio > 0.0 && options.outlierRatio < 1.0))
         raiseError(ErrorCode::outsideRange, registerNames[10], "0", "1 (both excluded)");

@@ -64,6 +64,12 @@ double readPositive(const mxArray* array, const char* name) {
     return v;
 }
 
+double readNonNegative(const mxArray* array, const char* name) {
+    const double v = readScalar(array, name);
+    if (!(v >= 0.0 && v <= std::numeric_limits<double>::max())) raiseError(ErrorCode::notNonNegative, name);
+    return v;
+}
+
 std::int32_t readCount(const mxArray* array, const char* name) {
     const double v = readScalar(array, name);
     if (!(v >= 1.0 && v <= static_cast<double>(int32Max) && v == std::floor(v))) raiseError(ErrorCode::notCount, name, int32Max);

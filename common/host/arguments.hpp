@@ -29,6 +29,8 @@ struct MatrixArg {
 double readScalar(const mxArray* array, const char* name);
 // ... that is positive and finite.
 double readPositive(const mxArray* array, const char* name);
+// ... that is finite and at least 0.
+double readNonNegative(const mxArray* array, const char* name);
 // ... that is a whole number from 1 to int32's largest.
 std::int32_t readCount(const mxArray* array, const char* name);
 
