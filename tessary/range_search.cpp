@@ -38,13 +38,14 @@ void rangeCount(const PointIndex& index, const QueryRows& queries, const Squared
 // inside the loop, a failure would end the process (an exception may not
 // leave a parallel region), and the host's allocator serves its own thread
 // alone.
-void rangeCollect(const PointIndex& index, const QueryRows& queries, const SquaredRadii& radii, bool sorted,
-                  const RowMap& map, const std::int64_t* counts, double* const* rows, double* const* distances) {
+void rangeCollect(const PointIndex& index, const QueryRows& queries, std::int32_t first, std::int32_t last,
+                  const SquaredRadii& radii, bool sorted, const RowMap& map, const std::int64_t* counts,
+                  double* const* rows, double* const* distances) {
     if (index.pointCount() == 0) return;
     const std::size_t depth = index.searchDepth();
     const auto threads = static_cast<std::size_t>(maxThreads());
     std::vector<PointIndex::Pending> stacks(depth * threads);
-    const std::int64_t most = sorted && queries.count > 0 ? *std::max_element(counts, counts + queries.count) : 0;
+    const std::int64_t most = sorted && first < last ? *std::max_element(counts + first, counts + last) : 0;
     const auto width = static_cast<std::size_t>(std::min<std::int64_t>(most, index.pointCount()));
     std::vector<Pair> buffers(width * threads);
 #pragma omp parallel
@@ -53,7 +54,7 @@ void rangeCollect(const PointIndex& index, const QueryRows& queries, const Squar
         PointIndex::Pending* stack = stacks.data() + depth * thread;
         Pair* found = buffers.data() + width * thread;
 #pragma omp for schedule(dynamic, 256)
-        for (std::int32_t i = 0; i < queries.count; ++i) {
+        for (std::int32_t i = first; i < last; ++i) {
             if (counts[i] == 0) continue;
             double q[3];
             queries.load(i, q);

@@ -24,11 +24,13 @@ struct SquaredRadii {
 // most the query's squared radius. counts[i] gets how many.
 void rangeCount(const PointIndex& index, const QueryRows& queries, const SquaredRadii& radii, std::int64_t* counts);
 
-// Writes query i's points, counts[i] at most, to rows[i] (their rows of the
-// cloud) and distances[i] (Euclidean), nearest first and equal squared
-// distances by row when `sorted`, in the order the search meets them
-// otherwise; what it finds no point for is left as it is.
-void rangeCollect(const PointIndex& index, const QueryRows& queries, const SquaredRadii& radii, bool sorted,
-                  const RowMap& map, const std::int64_t* counts, double* const* rows, double* const* distances);
+// Writes the points of each query i from first to last - 1, counts[i] at
+// most, to rows[i] (their rows of the cloud) and distances[i] (Euclidean),
+// nearest first and equal squared distances by row when `sorted`, in the
+// order the search meets them otherwise; what it finds no point for is left
+// as it is.
+void rangeCollect(const PointIndex& index, const QueryRows& queries, std::int32_t first, std::int32_t last,
+                  const SquaredRadii& radii, bool sorted, const RowMap& map, const std::int64_t* counts,
+                  double* const* rows, double* const* distances);
 
 }  // namespace tessary

@@ -246,38 +246,25 @@ RowMap readRowMap(const PointIndex& index, const mxArray* array, const char* nam
 
 bool readSwitch(const mxArray* array, const char* name) { return common::readScalar(array, name) != 0.0; }
 
-// An m x 1 cell of 1 x counts[i] double rows, with their data in `data`.
-mxArray* newRowCells(const std::vector<std::int64_t>& counts, std::vector<double*>& data) {
-    const auto m = static_cast<std::int32_t>(counts.size());
-    mxArray* cells = common::createCellColumn(m);
-    for (std::int32_t i = 0; i < m; ++i) {
-        mxArray* row = common::createCellElement(1, static_cast<std::int32_t>(counts[i]));
-        data[i] = mxGetPr(row);
-        common::setCell(cells, static_cast<std::size_t>(i), row);
-    }
-    return cells;
+// IDX and D: m x 1 cells of each query's counts[i] points within its
+// radius, their rows written by the search and then by `mend` (first,
+// last, rows, distances), which may rewrite those of queries first to
+// last - 1.
+template <class Mend>
+void outputRowCells(const PointIndex& index, const QueryRows& queries, const SquaredRadii& radii, bool sorted,
+                    const RowMap& map, const std::vector<std::int64_t>& counts, const Mend& mend, int nlhs,
+                    mxArray* plhs[]) {
+    mxArray* cells[2];
+    common::createRowCellPair(
+        counts.data(), queries.count,
+        [&](std::int32_t first, std::int32_t last, double* const* rows, double* const* distances) {
+            rangeCollect(index, queries, first, last, radii, sorted, map, counts.data(), rows, distances);
+            mend(first, last, rows, distances);
+        },
+        cells);
+    plhs[0] = cells[0];
+    if (nlhs >= 2) plhs[1] = cells[1];
 }
-
-// The cells of IDX and D for each query's counts[i] points within its
-// radius, filled by the search; their data stays reachable for mending.
-struct RowCells {
-    mxArray* rows;
-    mxArray* distances;
-    std::vector<double*> rowData, distanceData;
-
-    RowCells(const PointIndex& index, const QueryRows& queries, const SquaredRadii& radii, bool sorted,
-             const RowMap& map, const std::vector<std::int64_t>& counts)
-        : rowData(counts.size()), distanceData(counts.size()) {
-        rows = newRowCells(counts, rowData);
-        distances = newRowCells(counts, distanceData);
-        rangeCollect(index, queries, radii, sorted, map, counts.data(), rowData.data(), distanceData.data());
-    }
-
-    void output(int nlhs, mxArray* plhs[]) const {
-        plhs[0] = rows;
-        if (nlhs >= 2) plhs[1] = distances;
-    }
-};
 
 // With IncludeTies: m x 1 cells holding every point at most the k-th
 // distance away. Each query's ties lie within its k-th squared distance; a
@@ -285,29 +272,28 @@ struct RowCells {
 void knnTieCells(const PointIndex& index, const QueryRows& queries, std::int32_t k, const RowMap& map, int nlhs,
                  mxArray* plhs[]) {
     const std::size_t m = static_cast<std::size_t>(queries.count), width = static_cast<std::size_t>(k);
-    std::vector<double> kth(m), lostDistances;
+    // A lost query's distance, NaN or Inf, in every slot: its first.
+    std::vector<double> kth(m), lostDistance(m);
     {
         std::vector<double> rows(m * width), distances(m * width);
         knnRows(index, queries, k, map, rows.data(), distances.data(), kth.data());
-        for (std::size_t i = 0; i < m; ++i)
-            if (std::isnan(kth[i])) lostDistances.push_back(distances[i]);
+        std::copy(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(m), lostDistance.begin());
     }
     const SquaredRadii radii{kth.data(), 0.0};
     std::vector<std::int64_t> counts(m);
     rangeCount(index, queries, radii, counts.data());
     for (std::size_t i = 0; i < m; ++i)
         if (std::isnan(kth[i])) counts[i] = k;
-    const RowCells cells(index, queries, radii, true, map, counts);
-    std::size_t lost = 0;
-    for (std::size_t i = 0; i < m; ++i) {
-        if (!std::isnan(kth[i])) continue;
-        for (std::size_t j = 0; j < width; ++j) {
-            cells.rowData[i][j] = static_cast<double>(j + 1);
-            cells.distanceData[i][j] = lostDistances[lost];
+    const auto mend = [&](std::int32_t first, std::int32_t last, double* const* rows, double* const* distances) {
+        for (auto i = static_cast<std::size_t>(first); i < static_cast<std::size_t>(last); ++i) {
+            if (!std::isnan(kth[i])) continue;
+            for (std::size_t j = 0; j < width; ++j) {
+                rows[i][j] = static_cast<double>(j + 1);
+                distances[i][j] = lostDistance[i];
+            }
         }
-        ++lost;
-    }
-    cells.output(nlhs, plhs);
+    };
+    outputRowCells(index, queries, radii, true, map, counts, mend, nlhs, plhs);
 }
 
 // [IDX, D] = knnsearch of the users' layer: queries and results as rows,
@@ -343,7 +329,8 @@ void runRangeRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArr
     const std::size_t m = static_cast<std::size_t>(y.rows);
     std::vector<std::int64_t> counts(m);
     rangeCount(index, queries, radii, counts.data());
-    RowCells(index, queries, radii, sorted, map, counts).output(nlhs, plhs);
+    outputRowCells(index, queries, radii, sorted, map, counts, [](std::int32_t, std::int32_t, double* const*, double* const*) {},
+                   nlhs, plhs);
 }
 
 // The gate's inputs as the users' layer holds them, checked in argument

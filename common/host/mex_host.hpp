@@ -3,10 +3,12 @@
 // through its own headers or through the interface layer in matlab/.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 #include "error_report.hpp"
 #include "mex.h"
@@ -60,6 +62,28 @@ inline void readCharacters(const mxArray* array, char* text, std::size_t capacit
 #endif
 }
 
+#if defined(HAVE_OCTAVE)
+// Octave's own function `name` on `count` arguments, which stay the
+// caller's: called through builtin, so that a function of the caller's of
+// the same name is not the one called. Its one result, or the
+// resultTooLarge error for rows x cols when the call fails, as it does when
+// memory runs out.
+inline mxArray* callBuiltin(const char* name, mxArray* const* args, int count, std::int32_t rows,
+                            std::int32_t cols) {
+    std::vector<mxArray*> all(static_cast<std::size_t>(count) + 1);
+    all[0] = mxCreateString(name);
+    std::copy(args, args + count, all.begin() + 1);
+    mxArray* result = nullptr;
+    mxArray* failure = mexCallMATLABWithTrap(1, &result, count + 1, all.data(), "builtin");
+    mxDestroyArray(all[0]);
+    if (failure != nullptr) {
+        mxDestroyArray(failure);
+        raiseError(ErrorCode::resultTooLarge, rows, cols);
+    }
+    return result;
+}
+#endif
+
 enum class OutputClass { real, logical };
 
 // A rows x cols matrix of zeros (or false), or the resultTooLarge error.
@@ -83,17 +107,9 @@ inline mxArray* createOutputMatrix(OutputClass kind, std::int32_t rows, std::int
     void* probe = std::malloc(bytes);
     if (probe == nullptr && bytes > 0) raiseError(ErrorCode::resultTooLarge, rows, cols);
     std::free(probe);
-    // Through builtin, so that a function of the caller's named zeros or
-    // false is not the one called.
-    mxArray* args[3] = {mxCreateString(kind == OutputClass::real ? "zeros" : "false"), mxCreateDoubleScalar(rows),
-                        mxCreateDoubleScalar(cols)};
-    mxArray* matrix = nullptr;
-    mxArray* failure = mexCallMATLABWithTrap(1, &matrix, 3, args, "builtin");
+    mxArray* args[2] = {mxCreateDoubleScalar(rows), mxCreateDoubleScalar(cols)};
+    mxArray* matrix = callBuiltin(kind == OutputClass::real ? "zeros" : "false", args, 2, rows, cols);
     for (mxArray* arg : args) mxDestroyArray(arg);
-    if (failure != nullptr) {
-        mxDestroyArray(failure);
-        matrix = nullptr;
-    }
 #else
     mxArray* matrix = kind == OutputClass::real
                           ? mxCreateDoubleMatrix(static_cast<mwSize>(rows), static_cast<mwSize>(cols), mxREAL)
@@ -103,25 +119,78 @@ inline mxArray* createOutputMatrix(OutputClass kind, std::int32_t rows, std::int
     return matrix;
 }
 
-// An m x 1 cell array whose cells are set once each with setCell; every
-// host takes over what a cell is given.
-inline mxArray* createCellColumn(std::int32_t rows) {
-    mxArray* cell = mxCreateCellMatrix(static_cast<mwSize>(rows), 1);
-    if (cell == nullptr) raiseError(ErrorCode::resultTooLarge, rows, 1);
-    return cell;
-}
-
-// A double matrix for a cell: made by the interface itself on every host,
-// as each is small and a call per element into the host's language would
-// cost more than the element.
-inline mxArray* createCellElement(std::int32_t rows, std::int32_t cols) {
-    mxArray* matrix = mxCreateDoubleMatrix(static_cast<mwSize>(rows), static_cast<mwSize>(cols), mxREAL);
-    if (matrix == nullptr) raiseError(ErrorCode::resultTooLarge, rows, cols);
-    return matrix;
-}
-
-inline void setCell(mxArray* cell, std::size_t index, mxArray* value) {
-    mxSetCell(cell, static_cast<mwIndex>(index), value);
+// Two m x 1 cell arrays whose i-th cells are 1 x counts[i] double rows,
+// into cells[0] and cells[1]. fill(first, last, a, b) writes their data:
+// for each i from first to last - 1, counts[i] values at a[i] and at b[i].
+//
+// Octave copies every array a cell holds when the call returns, after
+// tracking each one as it was made: for the 400,000 rows of a search of
+// 200,000 queries that took about half the call. There the rows are
+// written a stretch at a time into two rows of Octave's own making and cut
+// into cells by its builtin mat2cell, whose cells Octave takes as they are;
+// a stretch holds about 2^20 values (8 MiB), so that its memory is reused
+// from stretch to stretch. MATLAB takes over what each cell is given.
+template <class Fill>
+void createRowCellPair(const std::int64_t* counts, std::int32_t m, const Fill& fill, mxArray* cells[2]) {
+    std::vector<double*> a(static_cast<std::size_t>(m)), b(static_cast<std::size_t>(m));
+#if defined(HAVE_OCTAVE)
+    constexpr std::int64_t stretchValues = std::int64_t{1} << 20;
+    std::vector<mxArray*> parts[2];
+    mxArray* one = mxCreateDoubleScalar(1);
+    for (std::int32_t first = 0; first < m;) {
+        std::int64_t total = counts[first];
+        std::int32_t last = first + 1;
+        for (; last < m && total + counts[last] <= stretchValues; ++last) total += counts[last];
+        mxArray* flat[2] = {createOutputMatrix(OutputClass::real, 1, static_cast<std::int32_t>(total)),
+                            createOutputMatrix(OutputClass::real, 1, static_cast<std::int32_t>(total))};
+        double* at[2] = {mxGetPr(flat[0]), mxGetPr(flat[1])};
+        mxArray* widths = mxCreateDoubleMatrix(1, static_cast<mwSize>(last - first), mxREAL);
+        double* width = mxGetPr(widths);
+        for (std::int32_t i = first; i < last; ++i) {
+            a[i] = at[0];
+            b[i] = at[1];
+            at[0] += counts[i];
+            at[1] += counts[i];
+            width[i - first] = static_cast<double>(counts[i]);
+        }
+        fill(first, last, a.data(), b.data());
+        for (int c = 0; c < 2; ++c) {
+            mxArray* args[3] = {flat[c], one, widths};
+            parts[c].push_back(callBuiltin("mat2cell", args, 3, 1, static_cast<std::int32_t>(total)));
+            mxDestroyArray(flat[c]);
+        }
+        mxDestroyArray(widths);
+        first = last;
+    }
+    mxArray* shape[2] = {mxCreateDoubleScalar(m), one};
+    for (int c = 0; c < 2; ++c) {
+        if (m == 0) {
+            cells[c] = mxCreateCellMatrix(0, 1);
+            continue;
+        }
+        mxArray* joined = parts[c].size() == 1
+                              ? parts[c][0]
+                              : callBuiltin("horzcat", parts[c].data(), static_cast<int>(parts[c].size()), 1, m);
+        mxArray* args[3] = {joined, shape[0], shape[1]};
+        cells[c] = callBuiltin("reshape", args, 3, m, 1);
+        for (mxArray* part : parts[c]) mxDestroyArray(part);
+        if (joined != parts[c][0]) mxDestroyArray(joined);
+    }
+    for (mxArray* arg : {shape[0], one}) mxDestroyArray(arg);
+#else
+    for (int c = 0; c < 2; ++c) {
+        cells[c] = mxCreateCellMatrix(static_cast<mwSize>(m), 1);
+        if (cells[c] == nullptr) raiseError(ErrorCode::resultTooLarge, m, 1);
+    }
+    for (std::int32_t i = 0; i < m; ++i)
+        for (int c = 0; c < 2; ++c) {
+            mxArray* row = mxCreateDoubleMatrix(1, static_cast<mwSize>(counts[i]), mxREAL);
+            if (row == nullptr) raiseError(ErrorCode::resultTooLarge, 1, static_cast<int>(counts[i]));
+            (c == 0 ? a : b)[i] = mxGetPr(row);
+            mxSetCell(cells[c], static_cast<mwIndex>(i), row);
+        }
+    fill(0, m, a.data(), b.data());
+#endif
 }
 
 }  // namespace common

@@ -57,6 +57,18 @@
 %! endfor
 %! [idx, D] = rangesearch (P, zeros (0, 3), 1);
 %! assert (size (idx), [0 1]);
+%! ## Results of more than 2^20 values in all, which Octave's cells are
+%! ## made from a stretch at a time, the same as each query's on its own.
+%! Y = repmat ([0 0 0; 1 2 3; NaN 0 0], 2000, 1);
+%! [idx, D] = rangesearch (P, Y, 100);
+%! [tidx, tD] = knnsearch (P, Y, "K", 299, "IncludeTies", true);
+%! assert (size (idx), [6000 1]);
+%! assert (numel ([idx{:}]), 4000 * 299);
+%! for i = [1:3 2995:3003 5998:6000]
+%!   [one, oneD] = rangesearch (P, Y(i, :), 100);
+%!   [oneTies, oneTiesD] = knnsearch (P, Y(i, :), "K", 299, "IncludeTies", true);
+%!   assert ({idx{i}, D{i}, tidx{i}, tD{i}}, {one{1}, oneD{1}, oneTies{1}, oneTiesD{1}});
+%! endfor
 %! for bad = {-1, NaN, Inf, [1 2], "a"}
 %!   try
 %!     rangesearch (P, Y, bad{1});

@@ -97,7 +97,7 @@ public:
             numberPointers[i] = numbers[i].data();
             distancePointers[i] = distances[i].data();
         }
-        tessary::rangeCollect(index_, rows, radii, true, {nullptr}, counts.data(), numberPointers.data(),
+        tessary::rangeCollect(index_, rows, 0, rows.count, radii, true, {nullptr}, counts.data(), numberPointers.data(),
                               distancePointers.data());
         for (std::int32_t i = 0; i < m_; ++i) {
             const std::vector<double> all = distancesOf(i);
