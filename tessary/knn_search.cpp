@@ -163,18 +163,24 @@ struct Slots {
     }
 };
 
-// A group of queries, coordinates 3 apiece at `coords`: through the
-// candidates they share where `shared` is given and they can share them,
-// else each on its own. (Groups that cannot share, split in halves, mostly
-// could not either: measured slower.)
+// A group of queries, coordinates 3 apiece at `coords`: where `shared` is
+// given, cut into runs of neighbours (see SharedCandidates::runEnd), and
+// the queries of a run long enough through the candidates they share where
+// they can share them; every other query on its own. (A group that cannot
+// share, split in halves, mostly could not either: measured slower. Cut
+// where a scan's beam jumps, it mostly can: 88 % of a scan's queries took
+// their list's answer over its map-sized index, against 71 %.)
 template <class Set>
 void searchGroup(const PointIndex& index, const double* coords, std::int32_t count, std::int32_t k,
                  std::int32_t capacity, PointIndex::Pending* stack, SharedCandidates* shared, const Slots& into) {
-    const bool together = shared != nullptr && count > 1 && shared->gather(index, coords, count, k, stack);
-    for (std::int32_t t = 0; t < count; ++t) {
-        const Slots out = into.from(t);
-        if (!together || !shared->nearest(coords + 3 * t, out.numbers, out.squared))
-            searchOne<Set>(index, coords + 3 * t, k, capacity, out.numbers, out.squared, stack);
+    for (std::int32_t t = 0; t < count;) {
+        const std::int32_t end = shared != nullptr ? shared->runEnd(coords, t, count) : count;
+        const bool together = end - t >= SharedCandidates::shortestRun && shared->gather(index, coords + 3 * t, end - t, k, stack);
+        for (; t < end; ++t) {
+            const Slots out = into.from(t);
+            if (!together || !shared->nearest(coords + 3 * t, out.numbers, out.squared))
+                searchOne<Set>(index, coords + 3 * t, k, capacity, out.numbers, out.squared, stack);
+        }
     }
 }
 

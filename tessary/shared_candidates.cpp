@@ -66,6 +66,15 @@ double SharedCandidates::reach(const PointIndex& index, const double* centre, st
     return nearestOfCentre.size() > k ? distances[k] : std::numeric_limits<double>::infinity();
 }
 
+std::int32_t SharedCandidates::runEnd(const double* queries, std::int32_t first, std::int32_t count) const {
+    std::int32_t end = first + 1;
+    for (; end < count && end - first < groupSize; ++end) {
+        const double* before = queries + 3 * (end - 1);
+        if (!(squaredDistance(queries + 3 * end, before[0], before[1], before[2]) <= longestStep_)) break;
+    }
+    return end;
+}
+
 // The group's centre is its middle query. Its k + 1 nearest found by the
 // traversal are k + 1 points, so the farthest of them bounds the exact
 // (k+1)-th distance from the centre from above: r. Any query within h of
@@ -84,6 +93,7 @@ bool SharedCandidates::gather(const PointIndex& index, const double* queries, st
     }
     const double squaredReach = reach(index, centre, k, stack);
     if (!(squaredReach < std::numeric_limits<double>::infinity())) return false;
+    longestStep_ = squaredReach / 4;
     const double r = lengthAbove(squaredReach), h = lengthAbove(spread);
     // A group spread wider than its neighbours are far shares little.
     if (!(h <= r)) return false;

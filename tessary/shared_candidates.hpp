@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "point_index.hpp"
 
@@ -75,6 +76,16 @@ public:
     // (measured: break-even at 40 queries a point).
     static bool suits(const PointIndex& index, std::int32_t k, std::int32_t queryCount);
 
+    // Runs shorter than this cost more to share a list than to search alone.
+    static constexpr std::int32_t shortestRun = 8;
+
+    // Where the run of queries from `first` (of `count`, 3 coordinates
+    // apiece) ends: at the first query farther from the one before than
+    // half the reach of the last list gathered, or at `count`. Such a step
+    // is a jump (in a scan, the beam passing from one surface to another),
+    // and a group across it too spread out to share a list.
+    std::int32_t runEnd(const double* queries, std::int32_t first, std::int32_t count) const;
+
     // The list of `count` queries (3 coordinates apiece, one after the
     // other), made with the traversal on `stack`; false when the group is
     // too spread out, or too far from the points, to share one.
@@ -91,6 +102,7 @@ private:
 
     CandidateSet list_;
     std::int32_t k_ = 0;
+    double longestStep_ = std::numeric_limits<double>::infinity();  // squared
 };
 
 }  // namespace tessary
