@@ -246,54 +246,77 @@ RowMap readRowMap(const PointIndex& index, const mxArray* array, const char* nam
 
 bool readSwitch(const mxArray* array, const char* name) { return common::readScalar(array, name) != 0.0; }
 
-// IDX and D: m x 1 cells of each query's counts[i] points within its
-// radius, their rows written by the search and then by `mend` (first,
-// last, rows, distances), which may rewrite those of queries first to
-// last - 1.
-template <class Mend>
-void outputRowCells(const PointIndex& index, const QueryRows& queries, const SquaredRadii& radii, bool sorted,
-                    const RowMap& map, const std::vector<std::int64_t>& counts, const Mend& mend, int nlhs,
-                    mxArray* plhs[]) {
+// No query whose search is mended.
+struct NoneLost {
+    void recount(std::int32_t, std::int32_t, std::int64_t*) const {}
+    void mend(std::int32_t, std::int32_t, double* const*, double* const*) const {}
+};
+
+// The blocks createRowCellPair makes IDX and D of: the search's counts
+// and rows, then `lost`'s for the queries it mends.
+template <class Lost>
+struct RowBlocks {
+    RangeSearch& search;
+    const Lost& lost;
+
+    std::int32_t nextBlockEnd(std::int32_t first) const { return search.nextBlockEnd(first); }
+    void count(std::int32_t first, std::int32_t last, std::int64_t* counts) {
+        search.search(first, last, counts);
+        lost.recount(first, last, counts);
+    }
+    void fill(std::int32_t first, std::int32_t last, const std::int64_t* counts, double* const* rows,
+              double* const* distances) {
+        search.write(first, last, counts, rows, distances);
+        lost.mend(first, last, rows, distances);
+    }
+};
+
+// IDX and D: m x 1 cells of each query's points within its radius.
+template <class Lost>
+void outputRowCells(RangeSearch search, std::int32_t m, const Lost& lost, int nlhs, mxArray* plhs[]) {
+    RowBlocks<Lost> blocks{search, lost};
     mxArray* cells[2];
-    common::createRowCellPair(
-        counts.data(), queries.count,
-        [&](std::int32_t first, std::int32_t last, double* const* rows, double* const* distances) {
-            rangeCollect(index, queries, first, last, radii, sorted, map, counts.data(), rows, distances);
-            mend(first, last, rows, distances);
-        },
-        cells);
+    common::createRowCellPair(m, blocks, cells);
     plhs[0] = cells[0];
     if (nlhs >= 2) plhs[1] = cells[1];
 }
 
+// With IncludeTies, the queries whose k nearest were not all found (a NaN
+// coordinate, or distances that overflow): they keep the rows knnRows gives
+// them, and their distance (NaN or Inf) in every slot.
+struct LostQueries {
+    const std::vector<double>& kth;
+    std::vector<double> distance;
+    std::int64_t k;
+
+    void recount(std::int32_t first, std::int32_t last, std::int64_t* counts) const {
+        for (std::int32_t i = first; i < last; ++i)
+            if (std::isnan(kth[i])) counts[i] = k;
+    }
+    void mend(std::int32_t first, std::int32_t last, double* const* rows, double* const* distances) const {
+        for (std::int32_t i = first; i < last; ++i) {
+            if (!std::isnan(kth[i])) continue;
+            for (std::int64_t j = 0; j < k; ++j) {
+                rows[i][j] = static_cast<double>(j + 1);
+                distances[i][j] = distance[i];
+            }
+        }
+    }
+};
+
 // With IncludeTies: m x 1 cells holding every point at most the k-th
-// distance away. Each query's ties lie within its k-th squared distance; a
-// query with fewer than k neighbours keeps the rows knnRows gives it.
+// distance away. Each query's ties lie within its k-th squared distance.
 void knnTieCells(const PointIndex& index, const QueryRows& queries, std::int32_t k, const RowMap& map, int nlhs,
                  mxArray* plhs[]) {
     const std::size_t m = static_cast<std::size_t>(queries.count), width = static_cast<std::size_t>(k);
-    // A lost query's distance, NaN or Inf, in every slot: its first.
-    std::vector<double> kth(m), lostDistance(m);
+    std::vector<double> kth(m);
+    LostQueries lost{kth, std::vector<double>(m), k};
     {
         std::vector<double> rows(m * width), distances(m * width);
         knnRows(index, queries, k, map, rows.data(), distances.data(), kth.data());
-        std::copy(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(m), lostDistance.begin());
+        std::copy(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(m), lost.distance.begin());
     }
-    const SquaredRadii radii{kth.data(), 0.0};
-    std::vector<std::int64_t> counts(m);
-    rangeCount(index, queries, radii, counts.data());
-    for (std::size_t i = 0; i < m; ++i)
-        if (std::isnan(kth[i])) counts[i] = k;
-    const auto mend = [&](std::int32_t first, std::int32_t last, double* const* rows, double* const* distances) {
-        for (auto i = static_cast<std::size_t>(first); i < static_cast<std::size_t>(last); ++i) {
-            if (!std::isnan(kth[i])) continue;
-            for (std::size_t j = 0; j < width; ++j) {
-                rows[i][j] = static_cast<double>(j + 1);
-                distances[i][j] = lostDistance[i];
-            }
-        }
-    };
-    outputRowCells(index, queries, radii, true, map, counts, mend, nlhs, plhs);
+    outputRowCells(RangeSearch(index, queries, {kth.data(), 0.0}, true, map), queries.count, lost, nlhs, plhs);
 }
 
 // [IDX, D] = knnsearch of the users' layer: queries and results as rows,
@@ -325,12 +348,8 @@ void runRangeRows(void* object, int nlhs, mxArray* plhs[], int nrhs, const mxArr
     const bool sorted = readSwitch(prhs[6], rangeNames[6]);
     requireAtMostOutputs(2, nlhs);
     const QueryRows queries{y.data, y.rows};
-    const SquaredRadii radii{nullptr, squaredLimit(r)};
-    const std::size_t m = static_cast<std::size_t>(y.rows);
-    std::vector<std::int64_t> counts(m);
-    rangeCount(index, queries, radii, counts.data());
-    outputRowCells(index, queries, radii, sorted, map, counts, [](std::int32_t, std::int32_t, double* const*, double* const*) {},
-                   nlhs, plhs);
+    outputRowCells(RangeSearch(index, queries, {nullptr, squaredLimit(r)}, sorted, map), y.rows, NoneLost{}, nlhs,
+                   plhs);
 }
 
 // The gate's inputs as the users' layer holds them, checked in argument

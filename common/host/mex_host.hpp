@@ -119,9 +119,13 @@ inline mxArray* createOutputMatrix(OutputClass kind, std::int32_t rows, std::int
     return matrix;
 }
 
-// Two m x 1 cell arrays whose i-th cells are 1 x counts[i] double rows,
-// into cells[0] and cells[1]. fill(first, last, a, b) writes their data:
-// for each i from first to last - 1, counts[i] values at a[i] and at b[i].
+// Two m x 1 cell arrays of double rows, into cells[0] and cells[1], made a
+// block of rows at a time. `blocks` has:
+//   nextBlockEnd(first): where the block from row `first` ends;
+//   count(first, last, counts): the lengths of rows first .. last - 1, into
+//     counts[first] .. counts[last - 1];
+//   fill(first, last, counts, a, b): for each i from first to last - 1 of
+//     the block last counted, counts[i] values written at a[i] and at b[i].
 //
 // Octave copies every array a cell holds when the call returns, after
 // tracking each one as it was made: for the 400,000 rows of a search of
@@ -130,37 +134,43 @@ inline mxArray* createOutputMatrix(OutputClass kind, std::int32_t rows, std::int
 // into cells by its builtin mat2cell, whose cells Octave takes as they are;
 // a stretch holds about 2^20 values (8 MiB), so that its memory is reused
 // from stretch to stretch. MATLAB takes over what each cell is given.
-template <class Fill>
-void createRowCellPair(const std::int64_t* counts, std::int32_t m, const Fill& fill, mxArray* cells[2]) {
+template <class Blocks>
+void createRowCellPair(std::int32_t m, Blocks& blocks, mxArray* cells[2]) {
+    std::vector<std::int64_t> counts(static_cast<std::size_t>(m));
     std::vector<double*> a(static_cast<std::size_t>(m)), b(static_cast<std::size_t>(m));
 #if defined(HAVE_OCTAVE)
     constexpr std::int64_t stretchValues = std::int64_t{1} << 20;
     std::vector<mxArray*> parts[2];
     mxArray* one = mxCreateDoubleScalar(1);
-    for (std::int32_t first = 0; first < m;) {
-        std::int64_t total = counts[first];
-        std::int32_t last = first + 1;
-        for (; last < m && total + counts[last] <= stretchValues; ++last) total += counts[last];
-        mxArray* flat[2] = {createOutputMatrix(OutputClass::real, 1, static_cast<std::int32_t>(total)),
-                            createOutputMatrix(OutputClass::real, 1, static_cast<std::int32_t>(total))};
-        double* at[2] = {mxGetPr(flat[0]), mxGetPr(flat[1])};
-        mxArray* widths = mxCreateDoubleMatrix(1, static_cast<mwSize>(last - first), mxREAL);
-        double* width = mxGetPr(widths);
-        for (std::int32_t i = first; i < last; ++i) {
-            a[i] = at[0];
-            b[i] = at[1];
-            at[0] += counts[i];
-            at[1] += counts[i];
-            width[i - first] = static_cast<double>(counts[i]);
+    for (std::int32_t block = 0; block < m;) {
+        const std::int32_t blockEnd = blocks.nextBlockEnd(block);
+        blocks.count(block, blockEnd, counts.data());
+        for (std::int32_t first = block; first < blockEnd;) {
+            std::int64_t total = counts[first];
+            std::int32_t last = first + 1;
+            for (; last < blockEnd && total + counts[last] <= stretchValues; ++last) total += counts[last];
+            mxArray* flat[2] = {createOutputMatrix(OutputClass::real, 1, static_cast<std::int32_t>(total)),
+                                createOutputMatrix(OutputClass::real, 1, static_cast<std::int32_t>(total))};
+            double* at[2] = {mxGetPr(flat[0]), mxGetPr(flat[1])};
+            mxArray* widths = mxCreateDoubleMatrix(1, static_cast<mwSize>(last - first), mxREAL);
+            double* width = mxGetPr(widths);
+            for (std::int32_t i = first; i < last; ++i) {
+                a[i] = at[0];
+                b[i] = at[1];
+                at[0] += counts[i];
+                at[1] += counts[i];
+                width[i - first] = static_cast<double>(counts[i]);
+            }
+            blocks.fill(first, last, counts.data(), a.data(), b.data());
+            for (int c = 0; c < 2; ++c) {
+                mxArray* args[3] = {flat[c], one, widths};
+                parts[c].push_back(callBuiltin("mat2cell", args, 3, 1, static_cast<std::int32_t>(total)));
+                mxDestroyArray(flat[c]);
+            }
+            mxDestroyArray(widths);
+            first = last;
         }
-        fill(first, last, a.data(), b.data());
-        for (int c = 0; c < 2; ++c) {
-            mxArray* args[3] = {flat[c], one, widths};
-            parts[c].push_back(callBuiltin("mat2cell", args, 3, 1, static_cast<std::int32_t>(total)));
-            mxDestroyArray(flat[c]);
-        }
-        mxDestroyArray(widths);
-        first = last;
+        block = blockEnd;
     }
     mxArray* shape[2] = {mxCreateDoubleScalar(m), one};
     for (int c = 0; c < 2; ++c) {
@@ -182,14 +192,19 @@ void createRowCellPair(const std::int64_t* counts, std::int32_t m, const Fill& f
         cells[c] = mxCreateCellMatrix(static_cast<mwSize>(m), 1);
         if (cells[c] == nullptr) raiseError(ErrorCode::resultTooLarge, m, 1);
     }
-    for (std::int32_t i = 0; i < m; ++i)
-        for (int c = 0; c < 2; ++c) {
-            mxArray* row = mxCreateDoubleMatrix(1, static_cast<mwSize>(counts[i]), mxREAL);
-            if (row == nullptr) raiseError(ErrorCode::resultTooLarge, 1, static_cast<int>(counts[i]));
-            (c == 0 ? a : b)[i] = mxGetPr(row);
-            mxSetCell(cells[c], static_cast<mwIndex>(i), row);
-        }
-    fill(0, m, a.data(), b.data());
+    for (std::int32_t block = 0; block < m;) {
+        const std::int32_t blockEnd = blocks.nextBlockEnd(block);
+        blocks.count(block, blockEnd, counts.data());
+        for (std::int32_t i = block; i < blockEnd; ++i)
+            for (int c = 0; c < 2; ++c) {
+                mxArray* row = mxCreateDoubleMatrix(1, static_cast<mwSize>(counts[i]), mxREAL);
+                if (row == nullptr) raiseError(ErrorCode::resultTooLarge, 1, static_cast<int>(counts[i]));
+                (c == 0 ? a : b)[i] = mxGetPr(row);
+                mxSetCell(cells[c], static_cast<mwIndex>(i), row);
+            }
+        blocks.fill(block, blockEnd, counts.data(), a.data(), b.data());
+        block = blockEnd;
+    }
 #endif
 }
 

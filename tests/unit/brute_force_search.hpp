@@ -87,18 +87,23 @@ public:
             for (int d = 0; d < 3; ++d) transposed[i + static_cast<std::size_t>(d) * m_] = queries_[3 * static_cast<std::size_t>(i) + d];
         const tessary::QueryRows rows{transposed.data(), m_};
         const tessary::SquaredRadii radii{nullptr, limit};
+        // In blocks, as the module takes them.
+        tessary::RangeSearch search(index_, rows, radii, true, {nullptr});
         std::vector<std::int64_t> counts(static_cast<std::size_t>(m_));
-        tessary::rangeCount(index_, rows, radii, counts.data());
         std::vector<std::vector<double>> numbers(m_), distances(m_);
         std::vector<double*> numberPointers(m_), distancePointers(m_);
-        for (std::int32_t i = 0; i < m_; ++i) {
-            numbers[i].assign(static_cast<std::size_t>(counts[i]), 0.0);
-            distances[i].assign(static_cast<std::size_t>(counts[i]), 0.0);
-            numberPointers[i] = numbers[i].data();
-            distancePointers[i] = distances[i].data();
+        for (std::int32_t first = 0; first < m_;) {
+            const std::int32_t last = search.nextBlockEnd(first);
+            search.search(first, last, counts.data());
+            for (std::int32_t i = first; i < last; ++i) {
+                numbers[i].assign(static_cast<std::size_t>(counts[i]), 0.0);
+                distances[i].assign(static_cast<std::size_t>(counts[i]), 0.0);
+                numberPointers[i] = numbers[i].data();
+                distancePointers[i] = distances[i].data();
+            }
+            search.write(first, last, counts.data(), numberPointers.data(), distancePointers.data());
+            first = last;
         }
-        tessary::rangeCollect(index_, rows, 0, rows.count, radii, true, {nullptr}, counts.data(), numberPointers.data(),
-                              distancePointers.data());
         for (std::int32_t i = 0; i < m_; ++i) {
             const std::vector<double> all = distancesOf(i);
             std::vector<std::int32_t> within;
