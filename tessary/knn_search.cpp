@@ -175,7 +175,8 @@ void searchGroup(const PointIndex& index, const double* coords, std::int32_t cou
                  std::int32_t capacity, PointIndex::Pending* stack, SharedCandidates* shared, const Slots& into) {
     for (std::int32_t t = 0; t < count;) {
         const std::int32_t end = shared != nullptr ? shared->runEnd(coords, t, count) : count;
-        const bool together = end - t >= SharedCandidates::shortestRun && shared->gather(index, coords + 3 * t, end - t, k, stack);
+        const bool together = shared != nullptr && end - t >= SharedCandidates::shortestRun &&
+                              shared->gather(index, coords + 3 * t, end - t, k, stack);
         for (; t < end; ++t) {
             const Slots out = into.from(t);
             if (!together || !shared->nearest(coords + 3 * t, out.numbers, out.squared))
